@@ -1,0 +1,1 @@
+# Install rules land with the desktop entry.

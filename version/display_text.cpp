@@ -1,0 +1,1 @@
+#include "version/display_text.h"

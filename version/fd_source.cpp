@@ -1,0 +1,1 @@
+#include "version/fd_source.h"

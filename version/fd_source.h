@@ -1,0 +1,2 @@
+// Reading the settings file through a file descriptor, in bounded chunks.
+#pragma once

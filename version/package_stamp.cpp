@@ -1,0 +1,1 @@
+#include "version/package_stamp.h"

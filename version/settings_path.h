@@ -1,0 +1,18 @@
+// Where the settings file lives: beside the running executable.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace kestrival::version {
+
+// The directory of the running executable, as the kernel records it (/proc/self/exe, not
+// argv[0] and not the working directory), joined with kSettingsFileName. Any length: there is
+// no fixed buffer to overflow. Empty when the executable's own path can't be had (no /proc,
+// or the executable was deleted). Touches no file.
+[[nodiscard]] std::optional<std::string> build_settings_path();
+
+// The same join for a given executable path; empty when it holds no '/'. Pure.
+[[nodiscard]] std::optional<std::string> settings_path_beside(const std::string &executable);
+
+} // namespace kestrival::version

@@ -1,0 +1,1 @@
+#include "version/settings_file.h"
