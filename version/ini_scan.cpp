@@ -30,7 +30,8 @@ char32_t fold_ascii(char32_t c)
 class Cursor {
 public:
     Cursor(const ByteSource &source, std::uint64_t start)
-        : source_(source), buf_(std::make_unique<char[]>(kReadChunkBytes)), base_(start)
+        : source_(source), cap_(window_for(source, start)), buf_(std::make_unique_for_overwrite<char[]>(cap_)),
+          base_(start)
     {
     }
 
@@ -53,6 +54,14 @@ public:
     }
 
 private:
+    // A small file needs no full window; a unit and its lookahead always fit.
+    static std::size_t window_for(const ByteSource &source, std::uint64_t start)
+    {
+        constexpr std::uint64_t kMinWindow = 8;
+        const std::uint64_t left = source.size() > start ? source.size() - start : 0;
+        return static_cast<std::size_t>(std::clamp<std::uint64_t>(left, kMinWindow, kReadChunkBytes));
+    }
+
     // Keeps the unread tail and reads on until `want` bytes are buffered; a source may return
     // fewer bytes than asked, and only 0 ends the data.
     bool fill(std::size_t want)
@@ -65,7 +74,7 @@ private:
         idx_ = 0;
         len_ = tail;
         while (len_ < want) {
-            const std::size_t room = kReadChunkBytes - len_;
+            const std::size_t room = cap_ - len_;
             const std::size_t got = std::min(source_.read(base_ + len_, buf_.get() + len_, room), room);
             if (got == 0) {
                 ended_ = true;
@@ -77,6 +86,7 @@ private:
     }
 
     const ByteSource &source_;
+    std::size_t cap_;
     std::unique_ptr<char[]> buf_;
     std::uint64_t base_;
     std::size_t idx_ = 0;
