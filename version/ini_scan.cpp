@@ -53,6 +53,23 @@ public:
         return b;
     }
 
+    // Moves to the next CR or LF byte, or to the end of the data; the rest of a line that
+    // can no longer matter is passed over without looking at each unit's meaning.
+    void skip_to_line_break()
+    {
+        do {
+            const char *p = buf_.get() + idx_;
+            const char *const end = buf_.get() + len_;
+            while (p != end && *p != '\n' && *p != '\r')
+                ++p;
+            idx_ = static_cast<std::size_t>(p - buf_.get());
+            if (p != end)
+                return;
+        } while (fill(1));
+    }
+
+    void advance(std::size_t n) { idx_ += n; }
+
 private:
     // A small file needs no full window; a unit and its lookahead always fit.
     static std::size_t window_for(const ByteSource &source, std::uint64_t start)
@@ -111,6 +128,7 @@ public:
         return b < 0 ? Unit{kEndOfData, p, 0} : Unit{static_cast<char32_t>(b), p, 1};
     }
     bool next_is_lf() { return cur_.peek() == '\n'; }
+    void skip_to_line_break() { cur_.skip_to_line_break(); }
 
 private:
     Cursor cur_;
@@ -137,6 +155,16 @@ public:
         const int a = cur_.peek(0);
         const int b = cur_.peek(1);
         return a >= 0 && b >= 0 && combine(a, b) == '\n';
+    }
+    void skip_to_line_break()
+    {
+        for (;;) {
+            const int a = cur_.peek(0);
+            const int b = cur_.peek(1);
+            if (a < 0 || b < 0 || combine(a, b) == '\n' || combine(a, b) == '\r')
+                return;
+            cur_.advance(2);
+        }
     }
 
 private:
@@ -172,6 +200,8 @@ public:
         ++matched_;
     }
     [[nodiscard]] bool matches() const { return !failed_ && matched_ == name_.size(); }
+    // Whether the result can no longer change, whatever follows.
+    [[nodiscard]] bool settled() const { return stopped_; }
 
 private:
     std::string_view name_;
@@ -299,6 +329,8 @@ Line scan_line(Units &units, bool want_value)
         case Phase::Skip:
             break;
         }
+        if (phase == Phase::Skip || (phase == Phase::Name && key.settled() && !(want_value && key.matches())))
+            units.skip_to_line_break();
     }
     if (phase == Phase::Name)
         line.is_key = key.matches();
