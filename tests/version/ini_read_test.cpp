@@ -55,7 +55,7 @@ TEST(CaseTables, EscapesDecodeToBytes)
     EXPECT_EQ(decode_escapes(R"(\x00\xff\xA1)"), std::string("\0\xff\xa1", 3));
     EXPECT_EQ(decode_escapes(R"(;\{3*x}\{2*\x00}\{0*y}=)"), std::string(";xxx\0\0=", 7));
     EXPECT_EQ(decode_escapes(R"(\{2*\n})"), "\n\n");
-    for (const char *bad : {R"(\q)", R"(\x4)", R"(\xZZ)", R"(\{3*x)", R"(\{3x})", "\\"})
+    for (const char *bad : {R"(\q)", R"(\x4)", R"(\xZZ)", R"(\{3*x)", R"(\{3x})", R"(\{3x}*)", "\\"})
         EXPECT_THROW(static_cast<void>(decode_escapes(bad)), std::invalid_argument) << bad;
 }
 
