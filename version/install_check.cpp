@@ -1,5 +1,7 @@
 #include "version/install_check.h"
 
+#include "version/unique_fd.h"
+
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/file.h>
@@ -11,22 +13,6 @@ namespace kestrival::version {
 namespace {
 
 constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd()
-    {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    [[nodiscard]] int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 // Other programs lock with fcntl (process or open-file-description locks, which conflict with
 // each other) or with flock (independent of both on Linux), so both kinds are tried, one after
@@ -56,7 +42,7 @@ bool check_installation_file(const std::string &name)
     if (::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
 
-    const Fd fd(::open(name.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    const UniqueFd fd(::open(name.c_str(), O_RDWR | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (fd.get() < 0)
         return false;
     // Checked again on what was opened, in case the name changed in between.
