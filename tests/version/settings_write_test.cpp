@@ -34,21 +34,29 @@ const std::string kAfter = "; installation\r\n[Other]\r\nVersion=keep\r\n[DB]\r\
 
 // Several copy buffers' worth of other content around the version, so a copy takes many writes.
 constexpr std::size_t kPaddingBytes = 300 * 1024;
+// Enough to make a kill land in the middle of copying now and then, yet keep the loops quick.
+constexpr std::size_t kSmallPaddingBytes = 8 * 1024;
 
-constexpr int kKillRounds = 5;
+constexpr int kKillRounds = 10;
 constexpr int kWritesPerRound = 200;
-constexpr int kConcurrentWrites = 100;
+constexpr int kConcurrentWrites = 50;
+// A kill comes after up to this many finished writes, then a random moment into the next one.
+constexpr int kMaxWritesBeforeKill = 10;
+constexpr useconds_t kMaxKillDelayMicroseconds = 3000;
 constexpr auto kShortLockWait = std::chrono::milliseconds(50);
 
-std::string padding(char fill)
+std::string padding(char fill, std::size_t bytes)
 {
     std::string lines;
-    while (lines.size() < kPaddingBytes)
+    while (lines.size() < bytes)
         lines += "; " + std::string(77, fill) + "\r\n";
     return lines;
 }
 
-std::string with_padding(const std::string &content) { return padding('a') + content + padding('b'); }
+std::string with_padding(const std::string &content, std::size_t bytes = kPaddingBytes)
+{
+    return padding('a', bytes) + content + padding('b', bytes);
+}
 
 class SettingsWrite : public ::testing::Test {
 protected:
@@ -275,6 +283,8 @@ const FaultCase kCommonFaults[] = {
     {"IoErrorAtRename", Call::Rename, EIO, 0, "Input/output error"},
 };
 
+void PrintTo(const FaultCase &fault, std::ostream *out) { *out << fault.name; }
+void PrintTo(TempKind kind, std::ostream *out) { *out << temp_kind_name(kind); }
 std::string fault_case_name(const ::testing::TestParamInfo<std::tuple<TempKind, FaultCase>> &row)
 {
     return temp_kind_name(std::get<0>(row.param)) + "_" + std::get<1>(row.param).name;
@@ -301,10 +311,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A fault while creating a file that didn't exist leaves no file at all.
 struct NewFileFault {
+    const char *name;
     TempKind kind;
     Call call;
     int error;
 };
+
+void PrintTo(const NewFileFault &fault, std::ostream *out) { *out << fault.name; }
 
 class NewFileWriteFault : public ::testing::TestWithParam<NewFileFault> {
 protected:
@@ -321,15 +334,17 @@ TEST_P(NewFileWriteFault, LeavesNoFileWhereThereWasNone)
     EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {});
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, NewFileWriteFault,
-                         ::testing::Values(NewFileFault {TempKind::Unnamed, Call::OpenUnnamed, ENOSPC},
-                                           NewFileFault {TempKind::Unnamed, Call::Write, ENOSPC},
-                                           NewFileFault {TempKind::Unnamed, Call::Fsync, EIO},
-                                           NewFileFault {TempKind::Unnamed, Call::Link, ENOSPC},
-                                           NewFileFault {TempKind::Named, Call::CreateNamed, ENOSPC},
-                                           NewFileFault {TempKind::Named, Call::Write, ENOSPC},
-                                           NewFileFault {TempKind::Named, Call::Fsync, EIO},
-                                           NewFileFault {TempKind::Named, Call::Rename, EIO}));
+INSTANTIATE_TEST_SUITE_P(
+    Steps, NewFileWriteFault,
+    ::testing::Values(NewFileFault {"UnnamedDiskFullAtCreate", TempKind::Unnamed, Call::OpenUnnamed, ENOSPC},
+                      NewFileFault {"UnnamedDiskFullAtWrite", TempKind::Unnamed, Call::Write, ENOSPC},
+                      NewFileFault {"UnnamedIoErrorAtFlush", TempKind::Unnamed, Call::Fsync, EIO},
+                      NewFileFault {"UnnamedDiskFullAtLink", TempKind::Unnamed, Call::Link, ENOSPC},
+                      NewFileFault {"NamedDiskFullAtCreate", TempKind::Named, Call::CreateNamed, ENOSPC},
+                      NewFileFault {"NamedDiskFullAtWrite", TempKind::Named, Call::Write, ENOSPC},
+                      NewFileFault {"NamedIoErrorAtFlush", TempKind::Named, Call::Fsync, EIO},
+                      NewFileFault {"NamedIoErrorAtRename", TempKind::Named, Call::Rename, EIO}),
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(SettingsWrite, FailsWhenThePermissionsCantBeSetAndKeepsTheFile)
 {
@@ -389,8 +404,8 @@ protected:
 TEST_P(KilledWriter, LeavesTheOldOrTheNewFileAndNoTemporaryFileOnceWrittenAgain)
 {
     use_temp_kind(GetParam());
-    const std::string before = with_padding(kBefore);
-    const std::string after = with_padding(kAfter);
+    const std::string before = with_padding(kBefore, kSmallPaddingBytes);
+    const std::string after = with_padding(kAfter, kSmallPaddingBytes);
     write_file(path_, before);
     std::mt19937 random(std::random_device {}());
 
@@ -399,11 +414,11 @@ TEST_P(KilledWriter, LeavesTheOldOrTheNewFileAndNoTemporaryFileOnceWrittenAgain)
         ASSERT_EQ(::pipe(progress), 0);
         const pid_t writer = start_alternating_writer(path_, progress[1]);
         ::close(progress[1]);
-        const int writes_to_wait_for = std::uniform_int_distribution<int>(0, kWritesPerRound / 2)(random);
+        const int writes_to_wait_for = std::uniform_int_distribution<int>(0, kMaxWritesBeforeKill)(random);
         char done;
         for (int i = 0; i < writes_to_wait_for && ::read(progress[0], &done, 1) == 1; ++i) {
         }
-        ::usleep(std::uniform_int_distribution<useconds_t>(0, 3000)(random));
+        ::usleep(std::uniform_int_distribution<useconds_t>(0, kMaxKillDelayMicroseconds)(random));
         ::kill(writer, SIGKILL);
         ::waitpid(writer, nullptr, 0);
         ::close(progress[0]);
@@ -428,8 +443,8 @@ INSTANTIATE_TEST_SUITE_P(Temps, KilledWriter, ::testing::Values(TempKind::Unname
 
 TEST_F(SettingsWrite, TwoProcessesWritingAtOnceNeverMixTheFile)
 {
-    const std::string before = with_padding(kBefore);
-    const std::string after = with_padding(kAfter);
+    const std::string before = with_padding(kBefore, kSmallPaddingBytes);
+    const std::string after = with_padding(kAfter, kSmallPaddingBytes);
     write_file(path_, before);
     int start[2];
     ASSERT_EQ(::pipe(start), 0);
