@@ -81,6 +81,47 @@ TEST_F(SettingsWrite, CreatesAMissingFileWithSectionAndKey)
     EXPECT_EQ(read_installed_version(path_), kNewStamp);
 }
 
+// Existing files of every shape read back the stamp after the write and keep their other lines.
+struct ShapeCase {
+    const char *name;
+    std::string content;
+    std::string kept;
+};
+
+class WriteThenRead : public ::testing::TestWithParam<ShapeCase> {
+protected:
+    ScratchDir dir_;
+    const std::string path_ = dir_.file("tsetting.ini");
+};
+
+TEST_P(WriteThenRead, GivesTheStampAndKeepsTheRest)
+{
+    write_file(path_, GetParam().content);
+    const WriteResult result = write_installed_version(path_, kNewStamp);
+    ASSERT_TRUE(result) << result.error;
+    EXPECT_EQ(read_installed_version(path_), kNewStamp);
+    EXPECT_NE(read_file(path_).find(GetParam().kept), std::string::npos);
+}
+
+std::string utf16le(std::string_view ascii)
+{
+    std::string bytes = "\xFF\xFE";
+    for (const char c : ascii)
+        bytes += std::string {c, '\0'};
+    return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, WriteThenRead,
+    ::testing::Values(ShapeCase {"NoDbSection", "[Other]\r\nA=1\r\n", "[Other]\r\nA=1\r\n"},
+                      ShapeCase {"NoVersionKey", "[DB]\nPath=x\n", "Path=x\n"},
+                      ShapeCase {"FreeTextValue", "[DB]\nVersion=not a date\nB=2\n", "B=2\n"},
+                      ShapeCase {"NamesInOtherCase", "[db]\r\nversion=1\r\nB=2\r\n", "B=2\r\n"},
+                      ShapeCase {"Utf8Mark", "\xEF\xBB\xBF[DB]\r\nVersion=1\r\n", "\xEF\xBB\xBF[DB]\r\n"},
+                      ShapeCase {"Utf16", utf16le("[DB]\r\nVersion=1\r\nB=2\r\n"), utf16le("B=2\r\n").substr(2)},
+                      ShapeCase {"NoFinalLineEnd", "[X]\nB=2\n[DB]\nVersion=1", "[X]\nB=2\n"}),
+    [](const auto &row) { return std::string(row.param.name); });
+
 TEST_F(SettingsWrite, WritesNothingWhenTheValueIsAlreadyTheStamp)
 {
     write_file(path_, kAfter);
