@@ -5,7 +5,9 @@
 #include "version/ini.h"
 #include "version/unique_fd.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
