@@ -198,6 +198,13 @@ struct RefusedCase {
     const char *reason;
 };
 
+// Reading a FIFO would block; only a regular file's bytes are compared.
+std::string regular_file_content(const std::string &path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? read_file(path) : std::string();
+}
+
 class RefusedPath : public ::testing::TestWithParam<RefusedCase> {
 protected:
     ScratchDir dir_;
@@ -206,11 +213,14 @@ protected:
 TEST_P(RefusedPath, FailsWithAReasonAndTouchesNothing)
 {
     GetParam().prepare(dir_.path());
-    const auto before = list_dir(dir_.path());
-    const WriteResult result = write_installed_version(dir_.file("tsetting.ini"), kNewStamp);
+    const std::string path = dir_.file("tsetting.ini");
+    const auto names = list_dir(dir_.path());
+    const std::string content = regular_file_content(path);
+    const WriteResult result = write_installed_version(path, kNewStamp);
     EXPECT_FALSE(result);
     EXPECT_NE(result.error.find(GetParam().reason), std::string::npos) << result.error;
-    EXPECT_EQ(list_dir(dir_.path()), before);
+    EXPECT_EQ(list_dir(dir_.path()), names);
+    EXPECT_EQ(regular_file_content(path), content);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -222,6 +232,12 @@ INSTANTIATE_TEST_SUITE_P(
                      "is not a regular file"},
         RefusedCase {"LinkToDevice", [](const std::string &dir) { ::symlink("/dev/null", (dir + "/tsetting.ini").c_str()); },
                      "\"/dev/null\" is not a regular file"},
+        RefusedCase {"ReadOnlyFile",
+                     [](const std::string &dir) {
+                         write_file(dir + "/tsetting.ini", kBefore);
+                         ::chmod((dir + "/tsetting.ini").c_str(), 0444);
+                     },
+                     "is read-only"},
         RefusedCase {"LinkLoop",
                      [](const std::string &dir) {
                          ::symlink("other.ini", (dir + "/tsetting.ini").c_str());
@@ -265,6 +281,20 @@ TEST_F(SettingsWrite, FailsInAnUnwritableDirectoryAndKeepsTheFile)
     write_file(path_, kBefore);
     ASSERT_EQ(::chmod(path_.c_str(), 0666), 0);
     ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
+    const int status = run_as_nobody([&] {
+        const WriteResult result = write_installed_version(path_, kNewStamp);
+        return !result && result.error.find("Permission denied") != std::string::npos ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(read_file(path_), kBefore);
+    EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
+}
+
+TEST_F(SettingsWrite, LeavesAFileTheUserMayNotWriteInAWritableDirectory)
+{
+    write_file(path_, kBefore);
+    ASSERT_EQ(::chmod(path_.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(dir_.path().c_str(), 0777), 0);
     const int status = run_as_nobody([&] {
         const WriteResult result = write_installed_version(path_, kNewStamp);
         return !result && result.error.find("Permission denied") != std::string::npos ? 0 : 1;
