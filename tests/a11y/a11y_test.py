@@ -37,7 +37,7 @@ LABEL_TEXTS = ("当前版本:", "进度：")
 FIRST_PHASE_TEXT = "Check Ver Info..."
 
 PR_SET_PDEATHSIG = 1
-_libc = ctypes.CDLL(None, use_errno=True)
+_libc = ctypes.CDLL(None)
 
 
 def _die_with_parent():
@@ -241,12 +241,12 @@ class EventLog:
         pyatspi.Registry.deregisterEventListener(self._heard, *self.types)
 
 
-def make_installation(root, executable, with_settings):
+def make_installation(root, executable):
+    """A demo installation in root: a copy of executable, the settings file and the package."""
     os.makedirs(root)
     shutil.copy2(executable, os.path.join(root, "Kestrival"))
-    if with_settings:
-        with open(os.path.join(root, "tsetting.ini"), "wb") as f:
-            f.write(f"[DB]\r\nVersion={DEMO_VERSION}\r\n".encode())
+    with open(os.path.join(root, "tsetting.ini"), "wb") as f:
+        f.write(f"[DB]\r\nVersion={DEMO_VERSION}\r\n".encode())
     with open(os.path.join(root, "HarrowglimmerPatch.dat"), "wb") as f:
         f.write(b"demo upgrade package\n")
     return os.path.join(root, "Kestrival")
@@ -267,14 +267,15 @@ class ScreenReaderTest(unittest.TestCase):
             self.program.stop()
         shutil.rmtree(self.tmp, ignore_errors=True)
 
-    def run_in(self, with_settings):
-        exe = make_installation(os.path.join(self.tmp, "install"), self.executable,
-                                with_settings)
-        self.program = Kestrival(exe, os.path.dirname(exe), self.log)
+    def run_from(self, workdir=None):
+        """Kestrival installed in a demo installation, started from workdir (default: there)."""
+        exe = make_installation(os.path.join(self.tmp, "install"), self.executable)
+        self.program = Kestrival(exe, workdir or os.path.dirname(exe), self.log)
         return self.program
 
     def test_dialog_reads_version_progress_and_button(self):
-        dialog = self.run_in(with_settings=True).window(DIALOG_TITLE)
+        dialog = self.run_from().window(DIALOG_TITLE)
+        self.assertEqual(dialog.getRole(), pyatspi.ROLE_DIALOG)
 
         labels = [text_of(a) for a in descendants(dialog, pyatspi.ROLE_LABEL)]
         for text in LABEL_TEXTS + (DEMO_VERSION,):
@@ -297,7 +298,7 @@ class ScreenReaderTest(unittest.TestCase):
                  APP_ON_BUS_TIMEOUT_S)
 
     def test_screen_reader_hears_the_run(self):
-        dialog = self.run_in(with_settings=True).window(DIALOG_TITLE)
+        dialog = self.run_from().window(DIALOG_TITLE)
         bar = descendants(dialog, pyatspi.ROLE_PROGRESS_BAR)[0]
         button = descendants(dialog, pyatspi.ROLE_PUSH_BUTTON)[0]
         heard = EventLog(["object:property-change:accessible-name",
@@ -317,10 +318,12 @@ class ScreenReaderTest(unittest.TestCase):
             heard.close()
 
     def test_start_up_message_is_read_and_can_be_dismissed(self):
-        os.makedirs(os.path.join(self.tmp, "elsewhere"))
-        exe = make_installation(os.path.join(self.tmp, "install"), self.executable, True)
-        self.program = Kestrival(exe, os.path.join(self.tmp, "elsewhere"), self.log)
-        box = self.program.window(BOX_CAPTION)
+        # The program's own directory holds the settings file; the working directory doesn't.
+        elsewhere = os.path.join(self.tmp, "elsewhere")
+        os.makedirs(elsewhere)
+        box = self.run_from(elsewhere).window(BOX_CAPTION)
+        # An alert is what a screen reader reads out unasked.
+        self.assertEqual(box.getRole(), pyatspi.ROLE_ALERT)
 
         texts = [text_of(a) for a in descendants(box, pyatspi.ROLE_LABEL)]
         self.assertIn(NO_SETTINGS_TEXT, texts)
