@@ -51,10 +51,12 @@ private:
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
+    QFont font(QStringLiteral("Noto Sans CJK SC"), kFontPoints);
+    font.setStyleHint(QFont::SansSerif);
+    QApplication::setFont(font);
     QDialog dialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
                                 | Qt::WindowCloseButtonHint);
     dialog.setWindowTitle(QStringLiteral("Kestrival"));
-    QFont font(QStringLiteral("Noto Sans CJK SC"), kFontPoints);
     dialog.setFont(font);
     const DialogUnits units(font);
 
