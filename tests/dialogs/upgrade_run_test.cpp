@@ -141,16 +141,6 @@ TEST(Timetable, PausesFollowTheStepNumberModuloTen)
     EXPECT_EQ(pause_before_step(-7), pause_before_step(3));
 }
 
-TEST(Timetable, PhaseTextIsEmptyOnlyThroughStepTen)
-{
-    EXPECT_EQ(initial_phase_text(), kCheck);
-    EXPECT_TRUE(phase_text_for_step(10).isEmpty());
-    EXPECT_EQ(phase_text_for_step(11), kUnzip);
-    EXPECT_EQ(phase_text_for_step(24), kUnzip);
-    EXPECT_EQ(phase_text_for_step(25), kPatch);
-    EXPECT_EQ(phase_text_for_step(99), kPatch);
-}
-
 // Wakes a fixed time after every deadline, as a loaded machine would.
 class LateClock final : public RunClock {
 public:
