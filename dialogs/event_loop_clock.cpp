@@ -17,9 +17,10 @@ namespace kestrival::dialogs {
 namespace {
 
 // The event loop's timers wake on whole milliseconds, rounded up, and then queue behind what
-// the loop is busy with; the last stretch before a deadline is slept instead, which is exact to
-// a few microseconds and too short to hold up a paint that anyone would see.
-constexpr std::chrono::milliseconds kSleptStretch(2);
+// the loop is busy with (a few milliseconds under load on X11); the last stretch before a
+// deadline is slept instead, which wakes within microseconds, and is under a third of a 60 Hz
+// frame, so a paint or a window-system reply it holds up is never seen to wait.
+constexpr std::chrono::milliseconds kSleptStretch(5);
 
 // The longest single timer the loop is armed with; a later deadline is reached in slices.
 constexpr std::chrono::milliseconds kLongestTimerSlice(std::numeric_limits<int>::max());
