@@ -3,9 +3,11 @@
 
 #include <array>
 
-namespace kestrival::dialogs {
+namespace kestrival::dialogs
+{
 
-namespace {
+namespace
+{
 
 using std::chrono::milliseconds;
 
@@ -37,9 +39,15 @@ QString phase_text_for_step(int i)
     return {};
 }
 
-QString initial_phase_text() { return QStringLiteral("Check Ver Info..."); }
+QString initial_phase_text()
+{
+    return QStringLiteral("Check Ver Info...");
+}
 
-void run_timetable(RunClock &clock, RunView &view) { run_timetable(clock, view, clock.now()); }
+void run_timetable(RunClock &clock, RunView &view)
+{
+    run_timetable(clock, view, clock.now());
+}
 
 void run_timetable(RunClock &clock, RunView &view, RunClock::TimePoint start)
 {

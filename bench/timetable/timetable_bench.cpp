@@ -31,7 +31,8 @@
 #include <utility>
 #include <vector>
 
-namespace {
+namespace
+{
 
 using namespace kestrival::dialogs;
 using Clock = std::chrono::steady_clock;
@@ -57,8 +58,9 @@ template <class Key> void stamp_first(std::map<Key, Clock::time_point> &m, const
     m.try_emplace(key, Clock::now());
 }
 
-class PaintStamper final : public QObject {
-public:
+class PaintStamper final : public QObject
+{
+  public:
     PaintStamper(QLabel *status, QProgressBar *bar, Stamps &stamps)
         : status_(status), bar_(bar), stamps_(stamps)
     {
@@ -68,7 +70,7 @@ public:
                          [this](int value) { stamp_first(stamps_.barSet, value); });
     }
 
-protected:
+  protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() != QEvent::Paint)
@@ -80,15 +82,16 @@ protected:
         return false;
     }
 
-private:
+  private:
     QLabel *status_;
     QProgressBar *bar_;
     Stamps &stamps_;
 };
 
 // The real clock, noting when the run asked it for its start.
-class StampingClock final : public RunClock {
-public:
+class StampingClock final : public RunClock
+{
+  public:
     TimePoint now() override
     {
         const TimePoint t = real_.now();
@@ -100,15 +103,17 @@ public:
 
     std::optional<TimePoint> start;
 
-private:
+  private:
     EventLoopClock real_;
 };
 
 // An installation in a scratch directory, entered as the working directory.
 bool make_installation(const QTemporaryDir &dir)
 {
-    const QString settings = dir.filePath(QString::fromUtf8(kestrival::version::kSettingsFileName.data()));
-    const QString package = dir.filePath(QString::fromUtf8(kestrival::version::kPackageFileName.data()));
+    const QString settings =
+        dir.filePath(QString::fromUtf8(kestrival::version::kSettingsFileName.data()));
+    const QString package =
+        dir.filePath(QString::fromUtf8(kestrival::version::kPackageFileName.data()));
     QFile s(settings);
     QFile p(package);
     if (!s.open(QIODevice::WriteOnly) || s.write("[DB]\r\nVersion=20240102\r\n") < 0 ||
@@ -217,8 +222,8 @@ std::optional<Run> run_dialog(const QString &settingsPath)
     return run;
 }
 
-void print_phase_changes(const Run &run, const std::vector<Clock::time_point> &ideal,
-                         bool &onTime)
+// Each returns the latest of its changes after the run's start, or nothing if one never showed.
+std::optional<Ms> print_phase_changes(const Run &run, const std::vector<Clock::time_point> &ideal)
 {
     struct Change {
         const char *name;
@@ -232,6 +237,7 @@ void print_phase_changes(const Run &run, const std::vector<Clock::time_point> &i
         {"full bar", kRunSteps - 1, false},
     };
     const Ms writeDelay = run.start - run.press;
+    std::optional<Ms> latest = Ms(0);
     std::printf("\nPhase changes, lateness of the paint that shows each (ms):\n");
     std::printf("  %-9s %-15s %14s %14s\n", "ideal", "change", "after start", "after press");
     for (const Change &c : changes) {
@@ -243,11 +249,12 @@ void print_phase_changes(const Run &run, const std::vector<Clock::time_point> &i
             std::printf(" %14.3f %14.3f\n", shown->count(), (*shown + writeDelay).count());
         else
             std::printf(" %14s %14s\n", "never", "never");
-        onTime = onTime && shown && *shown + writeDelay <= kLatenessTarget;
+        latest = shown && latest ? std::optional(std::max(*shown, *latest)) : std::nullopt;
     }
+    return latest;
 }
 
-void print_steps(const Run &run, const std::vector<Clock::time_point> &ideal, bool &onTime)
+std::optional<Ms> print_steps(const Run &run, const std::vector<Clock::time_point> &ideal)
 {
     std::vector<Ms> setLate;
     std::vector<Ms> shownLate;
@@ -278,10 +285,9 @@ void print_steps(const Run &run, const std::vector<Clock::time_point> &ideal, bo
     for (const auto &[lateness, step] : worst)
         std::printf("  step %d %.3f", step, lateness.count());
     std::printf("\n");
-    const Ms writeDelay = run.start - run.press;
-    onTime = onTime && shownLate.size() == static_cast<std::size_t>(kRunSteps) &&
-             *std::max_element(shownLate.begin(), shownLate.end()) + writeDelay <=
-                 kLatenessTarget;
+    if (shownLate.size() != static_cast<std::size_t>(kRunSteps))
+        return std::nullopt;
+    return *std::max_element(shownLate.begin(), shownLate.end());
 }
 
 } // namespace
@@ -296,7 +302,8 @@ int main(int argc, char **argv)
 
     QTemporaryDir dir;
     if (!dir.isValid() || !make_installation(dir)) {
-        std::fprintf(stderr, "timetable bench: can't make an installation in a temporary directory\n");
+        std::fprintf(stderr,
+                     "timetable bench: can't make an installation in a temporary directory\n");
         return 2;
     }
     std::printf("Timetable bench: %s, platform %s, %d CPUs (%s), %s\n",
@@ -306,7 +313,8 @@ int main(int argc, char **argv)
     std::printf("Pressing \"升级\" on the upgrade dialog; the run takes 94 s...\n");
     std::fflush(stdout);
 
-    const auto run = run_dialog(dir.filePath(QString::fromUtf8(kestrival::version::kSettingsFileName.data())));
+    const auto run =
+        run_dialog(dir.filePath(QString::fromUtf8(kestrival::version::kSettingsFileName.data())));
     if (!run || run->messages != QStringList{QStringLiteral("升级完成")}) {
         std::fprintf(stderr, "timetable bench: the run did not complete\n");
         return 1;
@@ -320,17 +328,24 @@ int main(int argc, char **argv)
     }
     std::printf("\nPress to the timetable's start (the settings write): %.3f ms\n",
                 Ms(run->start - run->press).count());
-    bool onTime = true;
-    print_phase_changes(*run, ideal, onTime);
-    print_steps(*run, ideal, onTime);
+    const auto phasesLatest = print_phase_changes(*run, ideal);
+    const auto stepsLatest = print_steps(*run, ideal);
 
     const Ms wall = run->done - run->press;
     const double cpuPercent = 100.0 * run->cpu / wall;
-    std::printf("\nCPU from press to completion message: %.1f ms over %.3f s = %.3f %% of one core\n",
-                run->cpu.count(), wall.count() / 1e3, cpuPercent);
-    std::printf("\nTargets: every change shown within %.0f ms of the press's timetable: %s; "
-                "CPU below %.0f %%: %s\n",
-                kLatenessTarget.count(), onTime ? "met" : "MISSED", kCpuTargetPercent,
+    std::printf(
+        "\nCPU from press to completion message: %.1f ms over %.3f s = %.3f %% of one core\n",
+        run->cpu.count(), wall.count() / 1e3, cpuPercent);
+    const auto verdict = [&](Ms offset) {
+        return phasesLatest && stepsLatest &&
+                       std::max(*phasesLatest, *stepsLatest) + offset <= kLatenessTarget
+                   ? "met"
+                   : "MISSED";
+    };
+    std::printf("\nTargets: every change shown within %.0f ms of its time counted from the "
+                "run's start: %s; from the press: %s\n",
+                kLatenessTarget.count(), verdict(Ms(0)), verdict(run->start - run->press));
+    std::printf("         CPU below %.0f %% of one core: %s\n", kCpuTargetPercent,
                 cpuPercent < kCpuTargetPercent ? "met" : "MISSED");
     return 0;
 }

@@ -7,10 +7,15 @@
 #include <string>
 #include <vector>
 
-void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
+void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
-namespace kestrival::dialogs {
-namespace {
+namespace kestrival::dialogs
+{
+namespace
+{
 
 using std::chrono::milliseconds;
 
@@ -25,8 +30,9 @@ struct Snapshot {
     int bar;
 };
 
-class RecordingView final : public RunView {
-public:
+class RecordingView final : public RunView
+{
+  public:
     explicit RecordingView(RunClock &clock, RunClock::TimePoint epoch)
         : clock_(clock), epoch_(epoch)
     {
@@ -44,8 +50,8 @@ public:
     void stepBar() override
     {
         ++bar;
-        steps.push_back({std::chrono::duration_cast<milliseconds>(clock_.now() - epoch_), status,
-                         bar});
+        steps.push_back(
+            {std::chrono::duration_cast<milliseconds>(clock_.now() - epoch_), status, bar});
     }
 
     QString status = QStringLiteral("20240102");
@@ -54,7 +60,7 @@ public:
     std::vector<QString> statusWrites;
     std::vector<Snapshot> steps;
 
-private:
+  private:
     RunClock &clock_;
     RunClock::TimePoint epoch_;
 };
@@ -68,9 +74,14 @@ struct StepCase {
     milliseconds at;
 };
 
-void PrintTo(const StepCase &c, std::ostream *os) { *os << c.name; }
+void PrintTo(const StepCase &c, std::ostream *os)
+{
+    *os << c.name;
+}
 
-class TimetableStep : public testing::TestWithParam<StepCase> {};
+class TimetableStep : public testing::TestWithParam<StepCase>
+{
+};
 
 TEST_P(TimetableStep, ShowsItsTextAndPositionAtItsTime)
 {
@@ -142,8 +153,9 @@ TEST(Timetable, PausesFollowTheStepNumberModuloTen)
 }
 
 // Wakes a fixed time after every deadline, as a loaded machine would.
-class LateClock final : public RunClock {
-public:
+class LateClock final : public RunClock
+{
+  public:
     static constexpr milliseconds kLateness{37};
     TimePoint now() override { return now_; }
     void waitUntil(TimePoint deadline) override
@@ -154,7 +166,7 @@ public:
     TimePoint start{std::chrono::hours(2)};
     std::vector<TimePoint> deadlines;
 
-private:
+  private:
     TimePoint now_ = start;
 };
 
