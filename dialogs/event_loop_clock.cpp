@@ -12,11 +12,9 @@
 #include <limits>
 #include <thread>
 
-namespace kestrival::dialogs
-{
+namespace kestrival::dialogs {
 
-namespace
-{
+namespace {
 
 // The event loop's timers wake on whole milliseconds, rounded up, and then queue behind what
 // the loop is busy with (a few milliseconds under load on X11); the last stretch before a
@@ -29,15 +27,14 @@ constexpr std::chrono::milliseconds kLongestTimerSlice(std::numeric_limits<int>:
 
 // Dropped rather than left to wait: input given while the run can't answer it must not fire
 // once the run is over (a second run, a close, a stray Esc).
-class InputDiscarder final : public QObject
-{
-  public:
+class InputDiscarder final : public QObject {
+public:
     InputDiscarder() { QCoreApplication::instance()->installEventFilter(this); }
     ~InputDiscarder() override { QCoreApplication::instance()->removeEventFilter(this); }
     InputDiscarder(const InputDiscarder &) = delete;
     InputDiscarder &operator=(const InputDiscarder &) = delete;
 
-  protected:
+protected:
     bool eventFilter(QObject *receiver, QEvent *event) override
     {
         if (!is_user_input(receiver, event))
@@ -108,10 +105,7 @@ bool is_user_input(const QObject *receiver, const QEvent *event)
     }
 }
 
-RunClock::TimePoint EventLoopClock::now()
-{
-    return std::chrono::steady_clock::now();
-}
+RunClock::TimePoint EventLoopClock::now() { return std::chrono::steady_clock::now(); }
 
 void EventLoopClock::waitUntil(TimePoint deadline)
 {
@@ -131,8 +125,8 @@ void EventLoopClock::waitUntil(TimePoint deadline)
             std::this_thread::sleep_until(deadline);
             continue;
         }
-        timer.start(
-            std::min(std::chrono::floor<std::chrono::milliseconds>(early), kLongestTimerSlice));
+        timer.start(std::min(std::chrono::floor<std::chrono::milliseconds>(early),
+                             kLongestTimerSlice));
         loop.exec();
         // exec() also ends when the application quits, and once it is quitting refuses to
         // start at all: the rest of the slice is waited out event by event.

@@ -6,8 +6,7 @@
 class QEvent;
 class QObject;
 
-namespace kestrival::dialogs
-{
+namespace kestrival::dialogs {
 
 // Monotonic time (std::chrono::steady_clock). waitUntil runs a local event loop woken by a
 // precise single-shot timer, re-armed should it wake early, and sleeps the last five
@@ -20,9 +19,8 @@ namespace kestrival::dialogs
 // Call it on the GUI thread. With no QCoreApplication it just sleeps until the deadline; if
 // the application refuses nested loops because it is quitting, the wait still lasts until the
 // deadline, processing events as above. Never returns before the deadline.
-class EventLoopClock final : public RunClock
-{
-  public:
+class EventLoopClock final : public RunClock {
+public:
     [[nodiscard]] TimePoint now() override;
     void waitUntil(TimePoint deadline) override;
 };

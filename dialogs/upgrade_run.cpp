@@ -3,11 +3,9 @@
 
 #include <array>
 
-namespace kestrival::dialogs
-{
+namespace kestrival::dialogs {
 
-namespace
-{
+namespace {
 
 using std::chrono::milliseconds;
 
@@ -39,15 +37,9 @@ QString phase_text_for_step(int i)
     return {};
 }
 
-QString initial_phase_text()
-{
-    return QStringLiteral("Check Ver Info...");
-}
+QString initial_phase_text() { return QStringLiteral("Check Ver Info..."); }
 
-void run_timetable(RunClock &clock, RunView &view)
-{
-    run_timetable(clock, view, clock.now());
-}
+void run_timetable(RunClock &clock, RunView &view) { run_timetable(clock, view, clock.now()); }
 
 void run_timetable(RunClock &clock, RunView &view, RunClock::TimePoint start)
 {

@@ -8,8 +8,7 @@
 #include <utility>
 #include <vector>
 
-namespace kestrival::dialogs
-{
+namespace kestrival::dialogs {
 
 inline constexpr int kRunSteps = 100;
 
@@ -24,9 +23,8 @@ inline constexpr int kRunSteps = 100;
 [[nodiscard]] QString initial_phase_text();
 
 // Time and waiting, injected so tests can run the 94 seconds in virtual time.
-class RunClock
-{
-  public:
+class RunClock {
+public:
     using TimePoint = std::chrono::steady_clock::time_point;
     virtual ~RunClock() = default;
     [[nodiscard]] virtual TimePoint now() = 0;
@@ -36,9 +34,8 @@ class RunClock
 };
 
 // What the run drives: the dialog's status field and its bar.
-class RunView
-{
-  public:
+class RunView {
+public:
     virtual ~RunView() = default;
     virtual void setStatus(const QString &text) = 0;
     // Range 0-100, position 0, step 1.
@@ -58,9 +55,8 @@ void run_timetable(RunClock &clock, RunView &view, RunClock::TimePoint start);
 
 // A clock for tests: time stands still until waitUntil moves it straight to the deadline
 // (never backwards), so a whole run takes no real time. Keeps every deadline it was given.
-class VirtualClock final : public RunClock
-{
-  public:
+class VirtualClock final : public RunClock {
+public:
     // Called after each wait, with now() already at the deadline: lets a test act "during" a
     // run, between two steps.
     using WaitHook = std::function<void(TimePoint deadline)>;
@@ -73,7 +69,7 @@ class VirtualClock final : public RunClock
     [[nodiscard]] const std::vector<TimePoint> &deadlines() const { return deadlines_; }
     void setWaitHook(WaitHook hook) { hook_ = std::move(hook); }
 
-  private:
+private:
     TimePoint epoch_;
     TimePoint now_;
     std::vector<TimePoint> deadlines_;

@@ -28,11 +28,11 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
-namespace
-{
+namespace {
 
 using namespace kestrival::dialogs;
 using Clock = std::chrono::steady_clock;
@@ -58,9 +58,8 @@ template <class Key> void stamp_first(std::map<Key, Clock::time_point> &m, const
     m.try_emplace(key, Clock::now());
 }
 
-class PaintStamper final : public QObject
-{
-  public:
+class PaintStamper final : public QObject {
+public:
     PaintStamper(QLabel *status, QProgressBar *bar, Stamps &stamps)
         : status_(status), bar_(bar), stamps_(stamps)
     {
@@ -70,7 +69,7 @@ class PaintStamper final : public QObject
                          [this](int value) { stamp_first(stamps_.barSet, value); });
     }
 
-  protected:
+protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (event->type() != QEvent::Paint)
@@ -82,16 +81,15 @@ class PaintStamper final : public QObject
         return false;
     }
 
-  private:
+private:
     QLabel *status_;
     QProgressBar *bar_;
     Stamps &stamps_;
 };
 
 // The real clock, noting when the run asked it for its start.
-class StampingClock final : public RunClock
-{
-  public:
+class StampingClock final : public RunClock {
+public:
     TimePoint now() override
     {
         const TimePoint t = real_.now();
@@ -103,19 +101,20 @@ class StampingClock final : public RunClock
 
     std::optional<TimePoint> start;
 
-  private:
+private:
     EventLoopClock real_;
 };
+
+QString path_in(const QTemporaryDir &dir, std::string_view name)
+{
+    return dir.filePath(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+}
 
 // An installation in a scratch directory, entered as the working directory.
 bool make_installation(const QTemporaryDir &dir)
 {
-    const QString settings =
-        dir.filePath(QString::fromUtf8(kestrival::version::kSettingsFileName.data()));
-    const QString package =
-        dir.filePath(QString::fromUtf8(kestrival::version::kPackageFileName.data()));
-    QFile s(settings);
-    QFile p(package);
+    QFile s(path_in(dir, kestrival::version::kSettingsFileName));
+    QFile p(path_in(dir, kestrival::version::kPackageFileName));
     if (!s.open(QIODevice::WriteOnly) || s.write("[DB]\r\nVersion=20240102\r\n") < 0 ||
         !p.open(QIODevice::WriteOnly) || p.write("patch") < 0)
         return false;
@@ -302,8 +301,8 @@ int main(int argc, char **argv)
 
     QTemporaryDir dir;
     if (!dir.isValid() || !make_installation(dir)) {
-        std::fprintf(stderr,
-                     "timetable bench: can't make an installation in a temporary directory\n");
+        std::fprintf(stderr, "timetable bench: can't make an installation in a temporary "
+                             "directory\n");
         return 2;
     }
     std::printf("Timetable bench: %s, platform %s, %d CPUs (%s), %s\n",
@@ -313,8 +312,7 @@ int main(int argc, char **argv)
     std::printf("Pressing \"升级\" on the upgrade dialog; the run takes 94 s...\n");
     std::fflush(stdout);
 
-    const auto run =
-        run_dialog(dir.filePath(QString::fromUtf8(kestrival::version::kSettingsFileName.data())));
+    const auto run = run_dialog(path_in(dir, kestrival::version::kSettingsFileName));
     if (!run || run->messages != QStringList{QStringLiteral("升级完成")}) {
         std::fprintf(stderr, "timetable bench: the run did not complete\n");
         return 1;
@@ -333,14 +331,13 @@ int main(int argc, char **argv)
 
     const Ms wall = run->done - run->press;
     const double cpuPercent = 100.0 * run->cpu / wall;
-    std::printf(
-        "\nCPU from press to completion message: %.1f ms over %.3f s = %.3f %% of one core\n",
-        run->cpu.count(), wall.count() / 1e3, cpuPercent);
+    std::printf("\nCPU from press to completion message: %.1f ms over %.3f s = %.3f %% of one "
+                "core\n",
+                run->cpu.count(), wall.count() / 1e3, cpuPercent);
     const auto verdict = [&](Ms offset) {
-        return phasesLatest && stepsLatest &&
-                       std::max(*phasesLatest, *stepsLatest) + offset <= kLatenessTarget
-                   ? "met"
-                   : "MISSED";
+        const bool met = phasesLatest && stepsLatest &&
+                         std::max(*phasesLatest, *stepsLatest) + offset <= kLatenessTarget;
+        return met ? "met" : "MISSED";
     };
     std::printf("\nTargets: every change shown within %.0f ms of its time counted from the "
                 "run's start: %s; from the press: %s\n",

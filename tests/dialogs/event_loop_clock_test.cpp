@@ -19,10 +19,8 @@
 #include <ostream>
 #include <string>
 
-namespace kestrival::dialogs
-{
-namespace
-{
+namespace kestrival::dialogs {
+namespace {
 
 using std::chrono::milliseconds;
 
@@ -42,9 +40,8 @@ bool poll_until(const std::function<bool()> &done)
 }
 
 // Counts what reaches a widget past the application's filters.
-class Received final : public QObject
-{
-  public:
+class Received final : public QObject {
+public:
     int count(QEvent::Type type) const
     {
         const auto it = counts_.find(type);
@@ -59,7 +56,7 @@ class Received final : public QObject
         return n;
     }
 
-  protected:
+protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
         switch (event->type()) {
@@ -79,13 +76,12 @@ class Received final : public QObject
         return false;
     }
 
-  private:
+private:
     std::map<QEvent::Type, int> counts_;
 };
 
-class EventLoopClockTest : public testing::Test
-{
-  protected:
+class EventLoopClockTest : public testing::Test {
+protected:
     void SetUp() override
     {
         dialog.resize(240, 120);
@@ -138,18 +134,15 @@ struct InputCase {
     std::function<void(QDialog &, QPushButton &)> give;
 };
 
-void PrintTo(const InputCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
+void PrintTo(const InputCase &c, std::ostream *os) { *os << c.name; }
 
-class DiscardedInput : public EventLoopClockTest, public testing::WithParamInterface<InputCase>
-{
+class DiscardedInput : public EventLoopClockTest, public testing::WithParamInterface<InputCase> {
 };
 
 // Each action would click the button, close the dialog or at least reach a widget.
 const InputCase kInputs[] = {
-    {"ClickSentToButton", [](QDialog &, QPushButton &b) { QTest::mouseClick(&b, Qt::LeftButton); }},
+    {"ClickSentToButton", [](QDialog &,
+                             QPushButton &b) { QTest::mouseClick(&b, Qt::LeftButton); }},
     {"ClickThroughWindowSystem",
      [](QDialog &d, QPushButton &b) {
          QTest::mouseClick(d.windowHandle(), Qt::LeftButton, {}, b.geometry().center());
@@ -166,9 +159,9 @@ const InputCase kInputs[] = {
     {"CloseRequestedByWindowSystem", [](QDialog &d, QPushButton &) { d.windowHandle()->close(); }},
     {"ContextMenuPostedToButton",
      [](QDialog &, QPushButton &b) {
-         QCoreApplication::postEvent(&b, new QContextMenuEvent(QContextMenuEvent::Keyboard,
-                                                               b.rect().center(),
-                                                               b.mapToGlobal(b.rect().center())));
+         QCoreApplication::postEvent(
+             &b, new QContextMenuEvent(QContextMenuEvent::Keyboard, b.rect().center(),
+                                        b.mapToGlobal(b.rect().center())));
      }},
 };
 
@@ -190,10 +183,9 @@ TEST_P(DiscardedInput, IsNeitherDeliveredDuringTheWaitNorAfterIt)
     EXPECT_TRUE(poll_until([&] { return received.input() > 0; }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Inputs, DiscardedInput, testing::ValuesIn(kInputs),
-                         [](const testing::TestParamInfo<InputCase> &row) {
-                             return std::string(row.param.name);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Inputs, DiscardedInput, testing::ValuesIn(kInputs),
+    [](const testing::TestParamInfo<InputCase> &row) { return std::string(row.param.name); });
 
 TEST_F(EventLoopClockTest, PaintsAndTimersRunDuringTheWait)
 {

@@ -7,15 +7,10 @@
 #include <string>
 #include <vector>
 
-void PrintTo(const QString &text, std::ostream *os)
-{
-    *os << '"' << text.toStdString() << '"';
-}
+void PrintTo(const QString &text, std::ostream *os) { *os << '"' << text.toStdString() << '"'; }
 
-namespace kestrival::dialogs
-{
-namespace
-{
+namespace kestrival::dialogs {
+namespace {
 
 using std::chrono::milliseconds;
 
@@ -30,9 +25,8 @@ struct Snapshot {
     int bar;
 };
 
-class RecordingView final : public RunView
-{
-  public:
+class RecordingView final : public RunView {
+public:
     explicit RecordingView(RunClock &clock, RunClock::TimePoint epoch)
         : clock_(clock), epoch_(epoch)
     {
@@ -50,8 +44,8 @@ class RecordingView final : public RunView
     void stepBar() override
     {
         ++bar;
-        steps.push_back(
-            {std::chrono::duration_cast<milliseconds>(clock_.now() - epoch_), status, bar});
+        steps.push_back({std::chrono::duration_cast<milliseconds>(clock_.now() - epoch_), status,
+                         bar});
     }
 
     QString status = QStringLiteral("20240102");
@@ -60,7 +54,7 @@ class RecordingView final : public RunView
     std::vector<QString> statusWrites;
     std::vector<Snapshot> steps;
 
-  private:
+private:
     RunClock &clock_;
     RunClock::TimePoint epoch_;
 };
@@ -74,14 +68,9 @@ struct StepCase {
     milliseconds at;
 };
 
-void PrintTo(const StepCase &c, std::ostream *os)
-{
-    *os << c.name;
-}
+void PrintTo(const StepCase &c, std::ostream *os) { *os << c.name; }
 
-class TimetableStep : public testing::TestWithParam<StepCase>
-{
-};
+class TimetableStep : public testing::TestWithParam<StepCase> {};
 
 TEST_P(TimetableStep, ShowsItsTextAndPositionAtItsTime)
 {
@@ -153,9 +142,8 @@ TEST(Timetable, PausesFollowTheStepNumberModuloTen)
 }
 
 // Wakes a fixed time after every deadline, as a loaded machine would.
-class LateClock final : public RunClock
-{
-  public:
+class LateClock final : public RunClock {
+public:
     static constexpr milliseconds kLateness{37};
     TimePoint now() override { return now_; }
     void waitUntil(TimePoint deadline) override
@@ -166,7 +154,7 @@ class LateClock final : public RunClock
     TimePoint start{std::chrono::hours(2)};
     std::vector<TimePoint> deadlines;
 
-  private:
+private:
     TimePoint now_ = start;
 };
 
