@@ -183,5 +183,20 @@ TEST(Timetable, LateWakeUpsDoNotPushLaterDeadlines)
     }
 }
 
+TEST(Timetable, CountsFromAGivenStartSuchAsThePress)
+{
+    VirtualClock clock;
+    const RunClock::TimePoint pressed = clock.now();
+    clock.waitUntil(pressed + milliseconds(1500)); // a slow settings write
+    RecordingView view(clock, pressed);
+    run_timetable(clock, view, pressed);
+
+    ASSERT_EQ(view.steps.size(), static_cast<std::size_t>(kRunSteps));
+    EXPECT_EQ(view.steps[0].at, milliseconds(1500)); // overdue: taken at once
+    EXPECT_EQ(view.steps[1].at, milliseconds(2000));
+    EXPECT_EQ(view.steps[11].at, milliseconds(11400));
+    EXPECT_EQ(view.steps.back().at, milliseconds(94000));
+}
+
 } // namespace
 } // namespace kestrival::dialogs
