@@ -120,6 +120,12 @@ UpgradeDlgSeams InstallationTest::seams()
     return s;
 }
 
+void click_through_window(QWidget *widget, Qt::MouseButton button, QPoint at)
+{
+    QWidget *window = widget->window();
+    QTest::mouseClick(window->windowHandle(), button, {}, widget->mapTo(window, at));
+}
+
 void post(std::function<void()> action)
 {
     QTimer::singleShot(0, qApp, std::move(action));
@@ -133,14 +139,6 @@ void when_modal_widget(std::function<bool(QWidget *)> matches, std::function<voi
             return w && w->isVisible() && matches(w) ? w : nullptr;
         },
         std::move(action));
-}
-
-void when_popup(std::function<void(QWidget *)> action)
-{
-    poll([]() -> QWidget * {
-        QWidget *w = QApplication::activePopupWidget();
-        return w && w->isVisible() ? w : nullptr;
-    }, std::move(action));
 }
 
 bool wait_for(const std::function<bool()> &condition)

@@ -6,9 +6,12 @@
 #include "dialogs/upgradedlg.h"
 
 #include <QApplication>
+#include <QEvent>
+#include <QPointer>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -76,6 +79,10 @@ private:
     std::filesystem::path m_previousDir;
 };
 
+// A click delivered as the window system delivers it, so that modality and the toolkit's
+// context-menu gesture apply (QTest's widget overloads bypass both).
+void click_through_window(QWidget *widget, Qt::MouseButton button, QPoint at);
+
 // Runs `action` once the event loop turns, e.g. from inside exec().
 void post(std::function<void()> action);
 
@@ -93,8 +100,35 @@ void when_modal(std::function<void(T *)> action)
                       [action](QWidget *w) { action(qobject_cast<T *>(w)); });
 }
 
-// Calls `action` with the open popup menu once there is one.
-void when_popup(std::function<void(QWidget *)> action);
+// Watches every window of type T being shown, application-wide, while it lives: counts them
+// and hands each to `react` from the event loop (so `react` may close it or pick from it).
+template <typename T>
+class ShowWatcher : public QObject {
+public:
+    explicit ShowWatcher(std::function<void(T *)> react) : m_react(std::move(react))
+    {
+        qApp->installEventFilter(this);
+    }
+    int shown = 0;
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        auto *w = qobject_cast<T *>(watched);
+        if (w && event->type() == QEvent::Show && w->isWindow()) {
+            ++shown;
+            QPointer<T> guarded(w);
+            QTimer::singleShot(0, this, [this, guarded] {
+                if (guarded)
+                    m_react(guarded.data());
+            });
+        }
+        return false;
+    }
+
+private:
+    std::function<void(T *)> m_react;
+};
 
 // Names each row of a parameterised test after its `name` member.
 struct RowName {
