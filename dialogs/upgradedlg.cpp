@@ -1,0 +1,225 @@
+// The upgrade dialog: start-up checks, version display, the upgrade run and the about entry.
+#include "dialogs/upgradedlg.h"
+
+#include "dialogs/aboutdlg.h"
+#include "dialogs/dialog_builder.h"
+#include "dialogs/event_loop_clock.h"
+#include "dialogs/upgrade_run.h"
+#include "resources/dialog_templates.h"
+#include "resources/resource.h"
+#include "version/constants.h"
+#include "version/display_text.h"
+#include "version/install_check.h"
+#include "version/package_stamp.h"
+#include "version/settings_file.h"
+#include "version/settings_path.h"
+
+#include <QAction>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+
+namespace dlg = kestrival::dialogs;
+namespace ver = kestrival::version;
+
+namespace {
+
+constexpr const char *kMsgNoSettings = "获取升级信息失败,请检查是否在安装目录运行";
+constexpr const char *kMsgNoPackage = "打开升级包失败";
+constexpr const char *kMsgWriteFailed = "写入版本信息失败";
+constexpr const char *kMsgDone = "升级完成";
+
+// Bits of a window command the platform keeps for itself.
+constexpr unsigned kCommandIdMask = 0xFFF0;
+
+QProgressBar *build_upgrade_dialog(QDialog &dialog)
+{
+    dlg::build_dialog(dialog, kestrival::resources::kUpgradeDialogTemplate);
+    return dialog.findChild<QProgressBar *>(QStringLiteral("IDC_PROGRESS"));
+}
+
+// The run shows each change at once: the timetable gives the event loop no chance to paint.
+class DialogRunView final : public dlg::RunView {
+public:
+    DialogRunView(QLabel &status, QProgressBar &bar) : m_status(status), m_bar(bar) {}
+
+    void setStatus(const QString &text) override
+    {
+        m_status.setText(text);
+        m_status.repaint();
+    }
+
+    void prepareBar() override
+    {
+        m_bar.setRange(0, 100);
+        m_bar.setValue(0);
+        m_bar.repaint();
+    }
+
+    void stepBar() override
+    {
+        const int next = m_bar.value() + 1;
+        m_bar.setValue(next > m_bar.maximum() ? m_bar.minimum() : next);
+        m_bar.repaint();
+    }
+
+private:
+    QLabel &m_status;
+    QProgressBar &m_bar;
+};
+
+} // namespace
+
+CUpgradeDlg::CUpgradeDlg(QWidget *parent) : CUpgradeDlg(dlg::UpgradeDlgSeams{}, parent) {}
+
+CUpgradeDlg::CUpgradeDlg(dlg::UpgradeDlgSeams seams, QWidget *parent)
+    : QDialog(parent),
+      m_progress(build_upgrade_dialog(*this)),
+      m_hIcon(dlg::load_app_icon()),
+      m_seams(std::move(seams)),
+      m_version(findChild<QLabel *>(QStringLiteral("IDC_VERSION"))),
+      m_ok(findChild<QPushButton *>(QStringLiteral("IDOK")))
+{
+    if (!m_seams.notify)
+        m_seams.notify = dlg::show_message_box;
+    if (!m_seams.settingsPath)
+        m_seams.settingsPath = ver::build_settings_path;
+    if (!m_seams.clock) {
+        m_ownClock = std::make_unique<dlg::EventLoopClock>();
+        m_seams.clock = m_ownClock.get();
+    }
+    connect(m_ok, &QPushButton::clicked, this, &CUpgradeDlg::OnOK);
+}
+
+CUpgradeDlg::~CUpgradeDlg() = default;
+
+int CUpgradeDlg::DoModal()
+{
+    m_startupFailed = false;
+    const bool focusFirstTabStop = OnInitDialog();
+    if (m_startupFailed)
+        return kStartupFailed;
+    if (focusFirstTabStop)
+        m_ok->setFocus();
+    else
+        setFocus();
+    return exec();
+}
+
+bool CUpgradeDlg::OnInitDialog()
+{
+    addAboutEntry();
+    setWindowIcon(m_hIcon);
+
+    const std::optional<std::string> settingsPath = m_seams.settingsPath();
+    if (!settingsPath)
+        return false;
+
+    if (!ver::check_installation_file(std::string(ver::kSettingsFileName))) {
+        m_seams.notify(QString::fromUtf8(kMsgNoSettings));
+        m_startupFailed = true;
+        return false;
+    }
+    const std::string version = ver::read_installed_version(*settingsPath);
+    m_version->setText(QString::fromStdString(ver::decode_for_display(version)));
+
+    if (!ver::check_installation_file(std::string(ver::kPackageFileName))) {
+        m_seams.notify(QString::fromUtf8(kMsgNoPackage));
+        m_startupFailed = true;
+        return false;
+    }
+    return true;
+}
+
+void CUpgradeDlg::OnOK()
+{
+    if (m_running)
+        return;
+    const std::optional<std::string> settingsPath = m_seams.settingsPath();
+    if (!settingsPath)
+        return;
+
+    const std::string stamp = ver::make_package_date_stamp();
+    if (!ver::write_installed_version(*settingsPath, stamp)) {
+        m_seams.notify(QString::fromUtf8(kMsgWriteFailed));
+        return;
+    }
+    runTimetable();
+
+    // The box leaves this dialog usable, so a further run may start and end inside it; only
+    // the outermost run ends the dialog.
+    ++m_openCompletionBoxes;
+    m_seams.notify(QString::fromUtf8(kMsgDone));
+    --m_openCompletionBoxes;
+    if (m_openCompletionBoxes == 0)
+        accept();
+}
+
+void CUpgradeDlg::runTimetable()
+{
+    m_running = true;
+    DialogRunView view(*m_version, *m_progress);
+    dlg::run_timetable(*m_seams.clock, view);
+    m_running = false;
+}
+
+void CUpgradeDlg::OnSysCommand(unsigned nID)
+{
+    if (m_running || (nID & kCommandIdMask) != IDM_ABOUTBOX)
+        return;
+    CAboutDlg about(this);
+    about.DoModal();
+}
+
+void CUpgradeDlg::reject()
+{
+    if (m_running || m_openCompletionBoxes > 0)
+        return;
+    QDialog::reject();
+}
+
+void CUpgradeDlg::addAboutEntry()
+{
+    // The window manager owns the title bar's menu, so the entry lives in the context menu.
+    if (m_aboutEntry)
+        return;
+    const QString text = dlg::to_qstring(kestrival::resources::load_string(IDS_ABOUTBOX));
+    if (text.isEmpty())
+        return;
+    m_aboutEntry = new QAction(text, this);
+    m_aboutEntry->setObjectName(QStringLiteral("IDM_ABOUTBOX"));
+    connect(m_aboutEntry, &QAction::triggered, this, [this] { OnSysCommand(IDM_ABOUTBOX); });
+    addAction(m_aboutEntry);
+}
+
+void CUpgradeDlg::openContextMenu(const QPoint &globalPos)
+{
+    if (m_running || actions().isEmpty())
+        return;
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("contextMenu"));
+    menu.addActions(actions());
+    menu.exec(globalPos);
+}
+
+void CUpgradeDlg::contextMenuEvent(QContextMenuEvent *event)
+{
+    event->accept();
+    openContextMenu(event->globalPos());
+}
+
+void CUpgradeDlg::keyPressEvent(QKeyEvent *event)
+{
+    const bool menuKey = event->key() == Qt::Key_Menu
+        || (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+    if (!menuKey) {
+        QDialog::keyPressEvent(event);
+        return;
+    }
+    event->accept();
+    const QWidget *anchor = focusWidget() ? focusWidget() : this;
+    openContextMenu(anchor->mapToGlobal(anchor->rect().center()));
+}
