@@ -92,10 +92,13 @@ kx_app_running() {
   [ -n "$state" ] && [ "$state" != Z ]
 }
 
-# Visible top-level windows, one "id<TAB>title" line each.
+# Visible windows, one "id<TAB>title" line each; the root window is no window of the program.
 kx_windows() {
-  local id
+  local id root
+  root=$(xwininfo -root | awk '/Window id:/ { print $4 }')
+  root=$((root))
   for id in $(xdotool search --onlyvisible --name '' 2>/dev/null); do
+    [ "$id" != "$root" ] || continue
     printf '%s\t%s\n' "$id" "$(xdotool getwindowname "$id" 2>/dev/null)"
   done
 }
