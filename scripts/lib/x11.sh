@@ -1,5 +1,7 @@
-# Drives Kestrival on a private virtual X display, as a user would: sourced by scripts/demo,
-# scripts/screenshot and the end-to-end tests. Needs xvfb, xdotool, x11-utils and imagemagick.
+# Drives Kestrival on a private virtual X display, as a user would, and reads its texts the way
+# a screen reader does, over a private session bus: sourced by scripts/demo, scripts/screenshot
+# and the end-to-end tests. Needs xvfb, xdotool, x11-utils, imagemagick, dbus, at-spi2-core
+# and python3-pyatspi.
 #
 # Everything it starts is stopped by kx_cleanup, which the caller runs from its EXIT trap;
 # nothing is left behind, whatever way the caller ends.
@@ -12,7 +14,9 @@ KX_POLL_SECONDS=0.1
 # The virtual screen; fixed so screenshots come out the same on every machine.
 KX_SCREEN=1024x768x24
 
+kx_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 kx_xvfb_pid=
+kx_bus_pid=
 kx_app_pid=
 kx_app_status=
 kx_work=
@@ -36,6 +40,10 @@ kx_cleanup() {
   if [ -n "$kx_app_pid" ] && kill -0 "$kx_app_pid" 2>/dev/null; then
     kill -KILL "$kx_app_pid" 2>/dev/null || true
     wait "$kx_app_pid" 2>/dev/null || true
+  fi
+  if [ -n "$kx_bus_pid" ]; then
+    kill "$kx_bus_pid" 2>/dev/null || true
+    wait "$kx_bus_pid" 2>/dev/null || true
   fi
   if [ -n "$kx_xvfb_pid" ]; then
     kill "$kx_xvfb_pid" 2>/dev/null || true
@@ -73,6 +81,27 @@ kx_start_display() {
   export XDG_RUNTIME_DIR="$kx_work/runtime"
   mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
   xdotool mousemove 0 0
+  kx_start_session_bus
+}
+
+# A session bus of our own, so the accessibility service that reads the program's texts
+# serves this display only; it ends with the bus.
+kx_start_session_bus() {
+  local afile="$kx_work/bus.address"
+  : >"$afile"
+  dbus-daemon --session --nofork --nopidfile --address="unix:path=$kx_work/bus" \
+    --print-address=3 3>"$afile" >"$kx_work/bus.log" 2>&1 &
+  kx_bus_pid=$!
+  local deadline=$((SECONDS + KX_PROMPT_SECONDS))
+  until grep -q '^unix:' "$afile"; do
+    kill -0 "$kx_bus_pid" 2>/dev/null || { cat "$kx_work/bus.log" >&2; kx_fail "dbus-daemon did not start"; }
+    [ "$SECONDS" -lt "$deadline" ] || kx_fail "dbus-daemon named no address"
+    sleep "$KX_POLL_SECONDS"
+  done
+  export DBUS_SESSION_BUS_ADDRESS
+  DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$afile")
+  unset AT_SPI_BUS_ADDRESS
+  export QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
 }
 
 # kx_launch DIR PROGRAM [ARGS...]: starts PROGRAM with DIR as its working directory; its
@@ -133,6 +162,26 @@ kx_wait_window() {
     fi
     kx_app_running || kx_fail "the program ended before \"$title\" appeared"
     [ "$SECONDS" -lt "$deadline" ] || kx_fail "no window \"$title\" within ${seconds}s; windows: $(kx_windows | tr '\n' ' ')"
+    sleep "$KX_POLL_SECONDS"
+  done
+}
+
+# kx_texts TITLE: the texts shown in the window titled TITLE, one per line, as a screen reader
+# reads them.
+kx_texts() {
+  timeout 30 /usr/bin/python3 "$kx_lib_dir/atspi_texts.py" 2>/dev/null \
+    | awk -F '\t' -v t="$1" '$1 == t { sub(/^[^\t]*\t/, ""); print }' || true
+}
+
+# kx_wait_text TITLE TEXT [SECONDS]: waits until the window titled TITLE shows TEXT. Fails when
+# the program ends first or the time runs out.
+kx_wait_text() {
+  local title=$1 text=$2 seconds=${3:-$KX_PROMPT_SECONDS}
+  local deadline=$((SECONDS + seconds))
+  until kx_texts "$title" | grep -qxF -- "$text"; do
+    kx_check_forbidden
+    kx_app_running || kx_fail "the program ended before \"$title\" showed \"$text\""
+    [ "$SECONDS" -lt "$deadline" ] || kx_fail "\"$title\" did not show \"$text\" within ${seconds}s; it shows: $(kx_texts "$title" | tr '\n' '|')"
     sleep "$KX_POLL_SECONDS"
   done
 }

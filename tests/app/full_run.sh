@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One whole upgrade run in real time: a click on "升级" writes the package's UTC date into the
-# settings file beside the program at once, changing only that value; the completion message
-# comes after the whole timetable; dismissing it ends the program with status 0. No other file
+# settings file beside the program at once, changing only that value; the three phase texts
+# follow in turn, and the completion message after the whole timetable; dismissing it ends the program with status 0. No other file
 # is touched.
 # Usage: full_run.sh KESTRIVAL_EXECUTABLE
 set -euo pipefail
@@ -41,8 +41,14 @@ until cmp -s "$inst/tsetting.ini" "$kx_data/tsetting-stamped.ini"; do
 done
 echo "stamp written after $((SECONDS - pressed))s"
 
+for phase in "Check Ver Info..." "Unzip files..." "Patch files..."; do
+  kx_wait_text Kestrival "$phase" $((run_seconds + slack_seconds))
+  echo "\"$phase\" after $((SECONDS - pressed))s"
+done
+
 KX_FORBIDDEN=
 box=$(kx_wait_window 升级 $((run_seconds + slack_seconds)))
+kx_wait_text 升级 升级完成
 elapsed=$((SECONDS - pressed))
 echo "completion message after ${elapsed}s"
 [ "$elapsed" -ge "$run_seconds" ] || kx_fail "the completion message came after ${elapsed}s, before the timetable's end"

@@ -7,11 +7,15 @@ source "$(dirname "$0")/common.sh"
 exe=$1
 kx_start_display
 
-# run_case NAME PROGRAM_DIR_FILES WORKDIR_FILES: the program is copied into a directory of
-# its own holding PROGRAM_DIR_FILES and started from a second one holding WORKDIR_FILES
-# ("ini", "package"); WORKDIR_FILES "same" starts it in its own directory.
+no_settings=获取升级信息失败,请检查是否在安装目录运行
+no_package=打开升级包失败
+
+# run_case NAME PROGRAM_DIR_FILES WORKDIR_FILES MESSAGE: the program is copied into a directory
+# of its own holding PROGRAM_DIR_FILES and started from a second one holding WORKDIR_FILES
+# ("ini", "package"), where it must say MESSAGE; WORKDIR_FILES "same" starts it in its own
+# directory.
 run_case() {
-  local name=$1 exe_files=$2 wd_files=$3
+  local name=$1 exe_files=$2 wd_files=$3 message=$4
   local root="$kx_work/$name"
   local exe_dir="$root/program" wd="$root/workdir"
   mkdir -p "$exe_dir"
@@ -32,7 +36,7 @@ run_case() {
   kx_launch "$wd" "$exe_dir/Kestrival"
   local box
   box=$(kx_wait_window 升级)
-  kx_check_forbidden
+  kx_wait_text 升级 "$message"
   kx_key "$box" Return
   kx_wait_exit "$KX_PROMPT_SECONDS" "$box"
   kx_expect_status 0
@@ -42,9 +46,9 @@ run_case() {
 
 # The settings file is looked for in the working directory, even when the program's own
 # directory holds it.
-run_case settings_only_beside_program "ini package" "package"
-run_case settings_missing "package" same
+run_case settings_only_beside_program "ini package" "package" "$no_settings"
+run_case settings_missing "package" same "$no_settings"
 # Both missing: only the first message, then the end.
-run_case both_missing "" same
-run_case package_missing "ini" same
-run_case package_only_beside_program "ini package" "ini"
+run_case both_missing "" same "$no_settings"
+run_case package_missing "ini" same "$no_package"
+run_case package_only_beside_program "ini package" "ini" "$no_package"
