@@ -75,14 +75,15 @@ kx_start_display() {
     [ "$SECONDS" -lt "$deadline" ] || kx_fail "Xvfb named no display"
     sleep "$KX_POLL_SECONDS"
   done
-  export DISPLAY=":$(head -n 1 "$dfile")"
+  DISPLAY=":$(head -n 1 "$dfile")"
+  export DISPLAY
   unset WAYLAND_DISPLAY
   export QT_QPA_PLATFORM=xcb
   # Under AddressSanitizer: Debian 12's libxkbcommon-x11 strndup()s past the end of an X
   # reply while the toolkit connects, which strict string checks report; it is not ours.
   [ -z "${ASAN_OPTIONS:-}" ] || export ASAN_OPTIONS="$ASAN_OPTIONS:strict_string_checks=0"
   export XDG_RUNTIME_DIR="$kx_work/runtime"
-  mkdir -p -m 0700 "$XDG_RUNTIME_DIR"
+  mkdir -m 0700 "$XDG_RUNTIME_DIR"
   xdotool mousemove 0 0
   kx_start_session_bus
 }
@@ -222,11 +223,11 @@ kx_key() {
 
 # kx_click WINDOW FX FY: a left click at the fractions FX, FY of WINDOW's width and height.
 kx_click() {
-  local WIDTH HEIGHT X Y WINDOW SCREEN
-  eval "$(xdotool getwindowgeometry --shell "$1")"
-  xdotool mousemove --window "$1" \
-    "$(awk -v w="$WIDTH" -v f="$2" 'BEGIN { printf "%d", w * f }')" \
-    "$(awk -v h="$HEIGHT" -v f="$3" 'BEGIN { printf "%d", h * f }')" click 1
+  local x y
+  read -r x y < <(xdotool getwindowgeometry --shell "$1" | awk -F = -v fx="$2" -v fy="$3" '
+      $1 == "WIDTH" { w = $2 } $1 == "HEIGHT" { h = $2 }
+      END { printf "%d %d\n", w * fx, h * fy }')
+  xdotool mousemove --window "$1" "$x" "$y" click 1
   xdotool mousemove 0 0
 }
 
@@ -242,7 +243,7 @@ kx_shot() {
 # else was created, removed or touched.
 kx_snapshot() {
   (
-    cd "$1"
+    cd "$1" || exit 1
     local skip=()
     [ -z "${2:-}" ] || skip=(! -path "./$2")
     find . -mindepth 1 "${skip[@]}" -printf '%P\t%y\t%s\t%m\t%T@\n' | LC_ALL=C sort

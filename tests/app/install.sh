@@ -24,8 +24,9 @@ grep -qx 'Name=Kestrival' "$entry" || kx_fail "the entry's name is not Kestrival
 
 mapfile -d '' words < <(/usr/bin/python3 "$kx_tests_dir/desktop_command.py" "$entry")
 [ "${words[0]}" = "$prefix" ] || kx_fail "the entry starts in \"${words[0]}\", not in the prefix"
-[ "${#words[@]}" = 2 ] && [ "${words[1]}" = "$prefix/Kestrival" ] \
-  || kx_fail "the entry runs \"${words[*]:1}\", not the installed program"
+if [ "${#words[@]}" != 2 ] || [ "${words[1]}" != "$prefix/Kestrival" ]; then
+  kx_fail "the entry runs \"${words[*]:1}\", not the installed program"
+fi
 
 kx_put_ini "$prefix"
 kx_put_package "$prefix"
