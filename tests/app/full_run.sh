@@ -11,6 +11,9 @@ kx_start_display
 
 # The timetable's length in whole seconds; the message can't come sooner.
 run_seconds=94
+# The click reaches the program a moment before the clock here is read, and that clock counts
+# whole seconds.
+clock_margin_seconds=1
 # How long the completion message may take beyond that on a busy machine.
 slack_seconds=180
 
@@ -51,7 +54,7 @@ box=$(kx_wait_window 升级 $((run_seconds + slack_seconds)))
 kx_wait_text 升级 升级完成
 elapsed=$((SECONDS - pressed))
 echo "completion message after ${elapsed}s"
-[ "$elapsed" -ge "$run_seconds" ] || kx_fail "the completion message came after ${elapsed}s, before the timetable's end"
+[ "$elapsed" -ge $((run_seconds - clock_margin_seconds)) ] || kx_fail "the completion message came after ${elapsed}s, before the timetable's end"
 [ -n "$(kx_find Kestrival)" ] || kx_fail "the dialog closed before the completion message"
 kx_key "$box" Return
 kx_wait_exit "$KX_PROMPT_SECONDS" "$box" "$dlg"
