@@ -1,20 +1,17 @@
 #include "version/ini_scan.h"
 
 #include "version/constants.h"
+#include "version/text_units.h"
 #include "version/utf8.h"
 
 #include <algorithm>
 #include <array>
-#include <cstring>
-#include <memory>
 
 namespace kestrival::version {
 
 namespace {
 
-constexpr char32_t kEndOfData = 0xFFFFFFFF;
-// An odd last byte of a UTF-16 file stands for this, so it is text but never syntax.
-constexpr char32_t kReplacementChar = 0xFFFD;
+using namespace text_units;
 
 bool is_blank(char32_t c)
 {
@@ -25,117 +22,6 @@ char32_t fold_ascii(char32_t c)
 {
     return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
 }
-
-// Reads a ByteSource front to back through one window of kReadChunkBytes.
-class Cursor {
-public:
-    Cursor(const ByteSource &source, std::uint64_t start)
-        : source_(source), buf_(std::make_unique<char[]>(kReadChunkBytes)), base_(start)
-    {
-    }
-
-    [[nodiscard]] std::uint64_t pos() const { return base_ + idx_; }
-
-    // The byte k places ahead (k < 4), or -1 past the end of the data.
-    int peek(std::size_t k = 0)
-    {
-        if (idx_ + k >= len_ && !fill(k + 1))
-            return -1;
-        return static_cast<unsigned char>(buf_[idx_ + k]);
-    }
-
-    int get()
-    {
-        const int b = peek();
-        if (b >= 0)
-            ++idx_;
-        return b;
-    }
-
-private:
-    // Keeps the unread tail and reads on until `want` bytes are buffered; a source may return
-    // fewer bytes than asked, and only 0 ends the data.
-    bool fill(std::size_t want)
-    {
-        if (ended_)
-            return false;
-        const std::size_t tail = len_ - idx_;
-        std::memmove(buf_.get(), buf_.get() + idx_, tail);
-        base_ += idx_;
-        idx_ = 0;
-        len_ = tail;
-        while (len_ < want) {
-            const std::size_t room = kReadChunkBytes - len_;
-            const std::size_t got = std::min(source_.read(base_ + len_, buf_.get() + len_, room), room);
-            if (got == 0) {
-                ended_ = true;
-                return false;
-            }
-            len_ += got;
-        }
-        return true;
-    }
-
-    const ByteSource &source_;
-    std::unique_ptr<char[]> buf_;
-    std::uint64_t base_;
-    std::size_t idx_ = 0;
-    std::size_t len_ = 0;
-    bool ended_ = false;
-};
-
-struct Unit {
-    char32_t c;
-    std::uint64_t pos;
-    unsigned len;
-};
-
-class ByteUnits {
-public:
-    static constexpr bool kBytes = true;
-    ByteUnits(const ByteSource &source, std::uint64_t start) : cur_(source, start) {}
-    Unit next()
-    {
-        const std::uint64_t p = cur_.pos();
-        const int b = cur_.get();
-        return b < 0 ? Unit{kEndOfData, p, 0} : Unit{static_cast<char32_t>(b), p, 1};
-    }
-    bool next_is_lf() { return cur_.peek() == '\n'; }
-
-private:
-    Cursor cur_;
-};
-
-template <bool BigEndian>
-class Utf16Units {
-public:
-    static constexpr bool kBytes = false;
-    Utf16Units(const ByteSource &source, std::uint64_t start) : cur_(source, start) {}
-    Unit next()
-    {
-        const std::uint64_t p = cur_.pos();
-        const int a = cur_.get();
-        if (a < 0)
-            return {kEndOfData, p, 0};
-        const int b = cur_.get();
-        if (b < 0)
-            return {kReplacementChar, p, 1};
-        return {combine(a, b), p, 2};
-    }
-    bool next_is_lf()
-    {
-        const int a = cur_.peek(0);
-        const int b = cur_.peek(1);
-        return a >= 0 && b >= 0 && combine(a, b) == '\n';
-    }
-
-private:
-    static char32_t combine(int a, int b)
-    {
-        return static_cast<char32_t>(BigEndian ? (a << 8) | b : (b << 8) | a);
-    }
-    Cursor cur_;
-};
 
 // Matches a name unit by unit: leading and trailing blanks ignored, ASCII case folded, a NUL
 // ending the name.
@@ -162,6 +48,8 @@ public:
         ++matched_;
     }
     [[nodiscard]] bool matches() const { return !failed_ && matched_ == name_.size(); }
+    // Whether the result can no longer change, whatever follows.
+    [[nodiscard]] bool settled() const { return stopped_; }
 
 private:
     std::string_view name_;
@@ -289,6 +177,8 @@ Line scan_line(Units &units, bool want_value)
         case Phase::Skip:
             break;
         }
+        if (phase == Phase::Skip || (phase == Phase::Name && key.settled() && !(want_value && key.matches())))
+            units.skip_to_line_break();
     }
     if (phase == Phase::Name)
         line.is_key = key.matches();

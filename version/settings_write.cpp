@@ -5,7 +5,9 @@
 #include "version/ini.h"
 #include "version/unique_fd.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
 #include <random>
@@ -32,6 +34,7 @@ constexpr std::string_view kTempMarker = ".kestrival-";
 constexpr mode_t kNewFileMode = 0666;
 constexpr mode_t kPrivateMode = 0600;
 constexpr mode_t kPermissionBits = 07777;
+constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
 
 std::string quoted(const std::string &text) { return "\"" + text + "\""; }
 
@@ -305,6 +308,11 @@ WriteResult replace_locked(int dir_fd, const std::string &dir, const std::string
     const VersionEdit edit = plan_version_edit(source, stamp);
     if (edit.unchanged)
         return {true, {}};
+    // Renaming would replace a file that may not be written, so the file's own say is asked.
+    if (exists && ::faccessat(dir_fd, name.c_str(), W_OK, AT_EACCESS) != 0)
+        return system_failure("Can't write ", target);
+    if (exists && (old.st_mode & kAnyWriteBit) == 0)
+        return failure(quoted(target) + " is read-only; it was left as it is");
 
     TempFile temp(dir_fd, name);
     // A new file's mode is left to the kernel, which applies the umask or the directory's

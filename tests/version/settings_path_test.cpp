@@ -17,8 +17,11 @@ namespace {
 
 using testing::ScratchDir;
 
-// Run as `settings_path_test --print-settings-path`, the executable prints what it finds.
+// Run as `settings_path_test --print-settings-path`, the executable prints what it finds;
+// with the second flag it deletes its own file first.
 constexpr const char *kPrintFlag = "--print-settings-path";
+constexpr const char *kDeleteSelfFlag = "--delete-self-first";
+constexpr const char *kNoPath = "<none>";
 
 // Longer than the original's 260-byte path and than the first buffer the path is read into.
 constexpr std::size_t kLongDirComponents = 8;
@@ -53,7 +56,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto &row) { return std::string(row.param.name); });
 
 // What a copy of this executable placed at `executable` reports; empty when it failed.
-std::string settings_path_reported_by(const std::string &executable)
+std::string settings_path_reported_by(const std::string &executable, bool delete_self = false)
 {
     int out[2];
     if (::pipe(out) != 0)
@@ -62,7 +65,8 @@ std::string settings_path_reported_by(const std::string &executable)
     if (child == 0) {
         ::dup2(out[1], STDOUT_FILENO);
         ::close(out[0]);
-        ::execl(executable.c_str(), executable.c_str(), kPrintFlag, static_cast<char *>(nullptr));
+        ::execl(executable.c_str(), executable.c_str(), kPrintFlag, delete_self ? kDeleteSelfFlag : nullptr,
+                static_cast<char *>(nullptr));
         ::_exit(127);
     }
     ::close(out[1]);
@@ -99,6 +103,15 @@ TEST(BuildSettingsPath, IgnoresTheWorkingDirectory)
     EXPECT_EQ(build_settings_path(), before);
 }
 
+std::string copy_of_this_executable(const std::string &dir)
+{
+    std::string self(4096, '\0');
+    self.resize(static_cast<std::size_t>(::readlink("/proc/self/exe", self.data(), self.size())));
+    const std::string copy = dir + "/settings_path_test";
+    EXPECT_EQ(std::system(("cp '" + self + "' '" + copy + "'").c_str()), 0);
+    return copy;
+}
+
 TEST(BuildSettingsPath, HasNoLimitOnTheDirectorysLength)
 {
     const ScratchDir scratch;
@@ -107,12 +120,15 @@ TEST(BuildSettingsPath, HasNoLimitOnTheDirectorysLength)
         dir += "/" + std::string(kLongDirComponentBytes, static_cast<char>('a' + i));
         ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0) << dir;
     }
-    const std::string copy = dir + "/settings_path_test";
-    std::string self(4096, '\0');
-    self.resize(static_cast<std::size_t>(::readlink("/proc/self/exe", self.data(), self.size())));
-    ASSERT_EQ(std::system(("cp '" + self + "' '" + copy + "'").c_str()), 0);
-
+    const std::string copy = copy_of_this_executable(dir);
     EXPECT_EQ(settings_path_reported_by(copy), dir + "/tsetting.ini");
+}
+
+TEST(BuildSettingsPath, FailsOnceTheExecutableIsDeleted)
+{
+    const ScratchDir scratch;
+    const std::string copy = copy_of_this_executable(scratch.path());
+    EXPECT_EQ(settings_path_reported_by(copy, true), kNoPath);
 }
 
 } // namespace
@@ -120,11 +136,16 @@ TEST(BuildSettingsPath, HasNoLimitOnTheDirectorysLength)
 
 int main(int argc, char **argv)
 {
-    if (argc == 2 && std::strcmp(argv[1], kestrival::version::kPrintFlag) == 0) {
-        const auto path = kestrival::version::build_settings_path();
-        if (!path)
-            return 1;
-        std::fputs(path->c_str(), stdout);
+    using namespace kestrival::version;
+    if (argc >= 2 && std::strcmp(argv[1], kPrintFlag) == 0) {
+        if (argc == 3 && std::strcmp(argv[2], kDeleteSelfFlag) == 0) {
+            std::string self(4096, '\0');
+            self.resize(static_cast<std::size_t>(::readlink("/proc/self/exe", self.data(), self.size())));
+            if (::unlink(self.c_str()) != 0)
+                return 1;
+        }
+        const auto path = build_settings_path();
+        std::fputs(path ? path->c_str() : kNoPath, stdout);
         return 0;
     }
     ::testing::InitGoogleTest(&argc, argv);

@@ -34,21 +34,29 @@ const std::string kAfter = "; installation\r\n[Other]\r\nVersion=keep\r\n[DB]\r\
 
 // Several copy buffers' worth of other content around the version, so a copy takes many writes.
 constexpr std::size_t kPaddingBytes = 300 * 1024;
+// Enough to make a kill land in the middle of copying now and then, yet keep the loops quick.
+constexpr std::size_t kSmallPaddingBytes = 8 * 1024;
 
-constexpr int kKillRounds = 5;
+constexpr int kKillRounds = 10;
 constexpr int kWritesPerRound = 200;
-constexpr int kConcurrentWrites = 100;
+constexpr int kConcurrentWrites = 50;
+// A kill comes after up to this many finished writes, then a random moment into the next one.
+constexpr int kMaxWritesBeforeKill = 10;
+constexpr useconds_t kMaxKillDelayMicroseconds = 3000;
 constexpr auto kShortLockWait = std::chrono::milliseconds(50);
 
-std::string padding(char fill)
+std::string padding(char fill, std::size_t bytes)
 {
     std::string lines;
-    while (lines.size() < kPaddingBytes)
+    while (lines.size() < bytes)
         lines += "; " + std::string(77, fill) + "\r\n";
     return lines;
 }
 
-std::string with_padding(const std::string &content) { return padding('a') + content + padding('b'); }
+std::string with_padding(const std::string &content, std::size_t bytes = kPaddingBytes)
+{
+    return padding('a', bytes) + content + padding('b', bytes);
+}
 
 class SettingsWrite : public ::testing::Test {
 protected:
@@ -72,6 +80,47 @@ TEST_F(SettingsWrite, CreatesAMissingFileWithSectionAndKey)
     EXPECT_EQ(read_file(path_), "[DB]\r\nVersion=20250615\r\n");
     EXPECT_EQ(read_installed_version(path_), kNewStamp);
 }
+
+// Existing files of every shape read back the stamp after the write and keep their other lines.
+struct ShapeCase {
+    const char *name;
+    std::string content;
+    std::string kept;
+};
+
+class WriteThenRead : public ::testing::TestWithParam<ShapeCase> {
+protected:
+    ScratchDir dir_;
+    const std::string path_ = dir_.file("tsetting.ini");
+};
+
+TEST_P(WriteThenRead, GivesTheStampAndKeepsTheRest)
+{
+    write_file(path_, GetParam().content);
+    const WriteResult result = write_installed_version(path_, kNewStamp);
+    ASSERT_TRUE(result) << result.error;
+    EXPECT_EQ(read_installed_version(path_), kNewStamp);
+    EXPECT_NE(read_file(path_).find(GetParam().kept), std::string::npos);
+}
+
+std::string utf16le(std::string_view ascii)
+{
+    std::string bytes = "\xFF\xFE";
+    for (const char c : ascii)
+        bytes += std::string {c, '\0'};
+    return bytes;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Shapes, WriteThenRead,
+    ::testing::Values(ShapeCase {"NoDbSection", "[Other]\r\nA=1\r\n", "[Other]\r\nA=1\r\n"},
+                      ShapeCase {"NoVersionKey", "[DB]\nPath=x\n", "Path=x\n"},
+                      ShapeCase {"FreeTextValue", "[DB]\nVersion=not a date\nB=2\n", "B=2\n"},
+                      ShapeCase {"NamesInOtherCase", "[db]\r\nversion=1\r\nB=2\r\n", "B=2\r\n"},
+                      ShapeCase {"Utf8Mark", "\xEF\xBB\xBF[DB]\r\nVersion=1\r\n", "\xEF\xBB\xBF[DB]\r\n"},
+                      ShapeCase {"Utf16", utf16le("[DB]\r\nVersion=1\r\nB=2\r\n"), utf16le("B=2\r\n").substr(2)},
+                      ShapeCase {"NoFinalLineEnd", "[X]\nB=2\n[DB]\nVersion=1", "[X]\nB=2\n"}),
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(SettingsWrite, WritesNothingWhenTheValueIsAlreadyTheStamp)
 {
@@ -149,6 +198,13 @@ struct RefusedCase {
     const char *reason;
 };
 
+// Reading a FIFO would block; only a regular file's bytes are compared.
+std::string regular_file_content(const std::string &path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? read_file(path) : std::string();
+}
+
 class RefusedPath : public ::testing::TestWithParam<RefusedCase> {
 protected:
     ScratchDir dir_;
@@ -157,11 +213,14 @@ protected:
 TEST_P(RefusedPath, FailsWithAReasonAndTouchesNothing)
 {
     GetParam().prepare(dir_.path());
-    const auto before = list_dir(dir_.path());
-    const WriteResult result = write_installed_version(dir_.file("tsetting.ini"), kNewStamp);
+    const std::string path = dir_.file("tsetting.ini");
+    const auto names = list_dir(dir_.path());
+    const std::string content = regular_file_content(path);
+    const WriteResult result = write_installed_version(path, kNewStamp);
     EXPECT_FALSE(result);
     EXPECT_NE(result.error.find(GetParam().reason), std::string::npos) << result.error;
-    EXPECT_EQ(list_dir(dir_.path()), before);
+    EXPECT_EQ(list_dir(dir_.path()), names);
+    EXPECT_EQ(regular_file_content(path), content);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -173,6 +232,12 @@ INSTANTIATE_TEST_SUITE_P(
                      "is not a regular file"},
         RefusedCase {"LinkToDevice", [](const std::string &dir) { ::symlink("/dev/null", (dir + "/tsetting.ini").c_str()); },
                      "\"/dev/null\" is not a regular file"},
+        RefusedCase {"ReadOnlyFile",
+                     [](const std::string &dir) {
+                         write_file(dir + "/tsetting.ini", kBefore);
+                         ::chmod((dir + "/tsetting.ini").c_str(), 0444);
+                     },
+                     "is read-only"},
         RefusedCase {"LinkLoop",
                      [](const std::string &dir) {
                          ::symlink("other.ini", (dir + "/tsetting.ini").c_str());
@@ -216,6 +281,20 @@ TEST_F(SettingsWrite, FailsInAnUnwritableDirectoryAndKeepsTheFile)
     write_file(path_, kBefore);
     ASSERT_EQ(::chmod(path_.c_str(), 0666), 0);
     ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
+    const int status = run_as_nobody([&] {
+        const WriteResult result = write_installed_version(path_, kNewStamp);
+        return !result && result.error.find("Permission denied") != std::string::npos ? 0 : 1;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(read_file(path_), kBefore);
+    EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
+}
+
+TEST_F(SettingsWrite, LeavesAFileTheUserMayNotWriteInAWritableDirectory)
+{
+    write_file(path_, kBefore);
+    ASSERT_EQ(::chmod(path_.c_str(), 0644), 0);
+    ASSERT_EQ(::chmod(dir_.path().c_str(), 0777), 0);
     const int status = run_as_nobody([&] {
         const WriteResult result = write_installed_version(path_, kNewStamp);
         return !result && result.error.find("Permission denied") != std::string::npos ? 0 : 1;
@@ -275,6 +354,8 @@ const FaultCase kCommonFaults[] = {
     {"IoErrorAtRename", Call::Rename, EIO, 0, "Input/output error"},
 };
 
+void PrintTo(const FaultCase &fault, std::ostream *out) { *out << fault.name; }
+void PrintTo(TempKind kind, std::ostream *out) { *out << temp_kind_name(kind); }
 std::string fault_case_name(const ::testing::TestParamInfo<std::tuple<TempKind, FaultCase>> &row)
 {
     return temp_kind_name(std::get<0>(row.param)) + "_" + std::get<1>(row.param).name;
@@ -301,10 +382,13 @@ INSTANTIATE_TEST_SUITE_P(
 
 // A fault while creating a file that didn't exist leaves no file at all.
 struct NewFileFault {
+    const char *name;
     TempKind kind;
     Call call;
     int error;
 };
+
+void PrintTo(const NewFileFault &fault, std::ostream *out) { *out << fault.name; }
 
 class NewFileWriteFault : public ::testing::TestWithParam<NewFileFault> {
 protected:
@@ -321,15 +405,17 @@ TEST_P(NewFileWriteFault, LeavesNoFileWhereThereWasNone)
     EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {});
 }
 
-INSTANTIATE_TEST_SUITE_P(Steps, NewFileWriteFault,
-                         ::testing::Values(NewFileFault {TempKind::Unnamed, Call::OpenUnnamed, ENOSPC},
-                                           NewFileFault {TempKind::Unnamed, Call::Write, ENOSPC},
-                                           NewFileFault {TempKind::Unnamed, Call::Fsync, EIO},
-                                           NewFileFault {TempKind::Unnamed, Call::Link, ENOSPC},
-                                           NewFileFault {TempKind::Named, Call::CreateNamed, ENOSPC},
-                                           NewFileFault {TempKind::Named, Call::Write, ENOSPC},
-                                           NewFileFault {TempKind::Named, Call::Fsync, EIO},
-                                           NewFileFault {TempKind::Named, Call::Rename, EIO}));
+INSTANTIATE_TEST_SUITE_P(
+    Steps, NewFileWriteFault,
+    ::testing::Values(NewFileFault {"UnnamedDiskFullAtCreate", TempKind::Unnamed, Call::OpenUnnamed, ENOSPC},
+                      NewFileFault {"UnnamedDiskFullAtWrite", TempKind::Unnamed, Call::Write, ENOSPC},
+                      NewFileFault {"UnnamedIoErrorAtFlush", TempKind::Unnamed, Call::Fsync, EIO},
+                      NewFileFault {"UnnamedDiskFullAtLink", TempKind::Unnamed, Call::Link, ENOSPC},
+                      NewFileFault {"NamedDiskFullAtCreate", TempKind::Named, Call::CreateNamed, ENOSPC},
+                      NewFileFault {"NamedDiskFullAtWrite", TempKind::Named, Call::Write, ENOSPC},
+                      NewFileFault {"NamedIoErrorAtFlush", TempKind::Named, Call::Fsync, EIO},
+                      NewFileFault {"NamedIoErrorAtRename", TempKind::Named, Call::Rename, EIO}),
+    [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(SettingsWrite, FailsWhenThePermissionsCantBeSetAndKeepsTheFile)
 {
@@ -389,8 +475,8 @@ protected:
 TEST_P(KilledWriter, LeavesTheOldOrTheNewFileAndNoTemporaryFileOnceWrittenAgain)
 {
     use_temp_kind(GetParam());
-    const std::string before = with_padding(kBefore);
-    const std::string after = with_padding(kAfter);
+    const std::string before = with_padding(kBefore, kSmallPaddingBytes);
+    const std::string after = with_padding(kAfter, kSmallPaddingBytes);
     write_file(path_, before);
     std::mt19937 random(std::random_device {}());
 
@@ -399,11 +485,11 @@ TEST_P(KilledWriter, LeavesTheOldOrTheNewFileAndNoTemporaryFileOnceWrittenAgain)
         ASSERT_EQ(::pipe(progress), 0);
         const pid_t writer = start_alternating_writer(path_, progress[1]);
         ::close(progress[1]);
-        const int writes_to_wait_for = std::uniform_int_distribution<int>(0, kWritesPerRound / 2)(random);
+        const int writes_to_wait_for = std::uniform_int_distribution<int>(0, kMaxWritesBeforeKill)(random);
         char done;
         for (int i = 0; i < writes_to_wait_for && ::read(progress[0], &done, 1) == 1; ++i) {
         }
-        ::usleep(std::uniform_int_distribution<useconds_t>(0, 3000)(random));
+        ::usleep(std::uniform_int_distribution<useconds_t>(0, kMaxKillDelayMicroseconds)(random));
         ::kill(writer, SIGKILL);
         ::waitpid(writer, nullptr, 0);
         ::close(progress[0]);
@@ -428,8 +514,8 @@ INSTANTIATE_TEST_SUITE_P(Temps, KilledWriter, ::testing::Values(TempKind::Unname
 
 TEST_F(SettingsWrite, TwoProcessesWritingAtOnceNeverMixTheFile)
 {
-    const std::string before = with_padding(kBefore);
-    const std::string after = with_padding(kAfter);
+    const std::string before = with_padding(kBefore, kSmallPaddingBytes);
+    const std::string after = with_padding(kAfter, kSmallPaddingBytes);
     write_file(path_, before);
     int start[2];
     ASSERT_EQ(::pipe(start), 0);
