@@ -16,6 +16,12 @@ namespace kestrival::dialogs {
 
 namespace {
 
+// The event loop's timers wake on whole milliseconds, rounded up, and then queue behind what
+// the loop is busy with (a few milliseconds under load on X11); the last stretch before a
+// deadline is slept instead, which wakes within microseconds, and is under a third of a 60 Hz
+// frame, so a paint or a window-system reply it holds up is never seen to wait.
+constexpr std::chrono::milliseconds kSleptStretch(5);
+
 // The longest single timer the loop is armed with; a later deadline is reached in slices.
 constexpr std::chrono::milliseconds kLongestTimerSlice(std::numeric_limits<int>::max());
 
@@ -114,9 +120,13 @@ void EventLoopClock::waitUntil(TimePoint deadline)
     timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     for (TimePoint t = now(); t < deadline; t = now()) {
-        const auto remaining =
-            std::min(std::chrono::ceil<std::chrono::milliseconds>(deadline - t), kLongestTimerSlice);
-        timer.start(remaining);
+        const auto early = deadline - t - kSleptStretch;
+        if (early < std::chrono::milliseconds(1)) {
+            std::this_thread::sleep_until(deadline);
+            continue;
+        }
+        timer.start(std::min(std::chrono::floor<std::chrono::milliseconds>(early),
+                             kLongestTimerSlice));
         loop.exec();
         // exec() also ends when the application quits, and once it is quitting refuses to
         // start at all: the rest of the slice is waited out event by event.

@@ -9,8 +9,9 @@ class QObject;
 namespace kestrival::dialogs {
 
 // Monotonic time (std::chrono::steady_clock). waitUntil runs a local event loop woken by a
-// precise single-shot timer, re-armed should it wake early, so the thread sleeps rather than
-// spins. Meanwhile paints, exposes, moves, resizes, timers and the window system's own traffic
+// precise single-shot timer, re-armed should it wake early, and sleeps the last five
+// milliseconds outright, so the thread never spins and wakes within microseconds of the
+// deadline. Meanwhile paints, exposes, moves, resizes, timers and the window system's own traffic
 // are processed as usual, and every event is_user_input() names is dropped: it is neither
 // delivered during the wait nor afterwards. Waits may nest (a wait started from an event
 // processed inside another wait, or inside a modal loop opened between waits); each keeps

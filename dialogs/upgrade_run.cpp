@@ -39,9 +39,10 @@ QString phase_text_for_step(int i)
 
 QString initial_phase_text() { return QStringLiteral("Check Ver Info..."); }
 
-void run_timetable(RunClock &clock, RunView &view)
+void run_timetable(RunClock &clock, RunView &view) { run_timetable(clock, view, clock.now()); }
+
+void run_timetable(RunClock &clock, RunView &view, RunClock::TimePoint start)
 {
-    const RunClock::TimePoint start = clock.now();
     view.setStatus(initial_phase_text());
     view.prepareBar();
     RunClock::TimePoint deadline = start;

@@ -48,6 +48,11 @@ public:
 // wait, set the step's text if it has one, step the bar.
 void run_timetable(RunClock &clock, RunView &view);
 
+// The same, with the deadlines counted from `start` instead of from the call: pass the clock's
+// time at the press of the button, taken before the settings are written, so a slow write
+// doesn't push the whole timeline back. Steps whose deadlines have passed follow at once.
+void run_timetable(RunClock &clock, RunView &view, RunClock::TimePoint start);
+
 // A clock for tests: time stands still until waitUntil moves it straight to the deadline
 // (never backwards), so a whole run takes no real time. Keeps every deadline it was given.
 class VirtualClock final : public RunClock {

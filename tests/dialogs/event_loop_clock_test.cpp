@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <ostream>
@@ -94,7 +95,11 @@ protected:
     void TearDown() override
     {
         dialog.close();
-        ASSERT_TRUE(poll_until([] { return QApplication::topLevelWidgets().size() <= 1; }));
+        ASSERT_TRUE(poll_until([] {
+            const QWidgetList windows = QApplication::topLevelWidgets();
+            return std::none_of(windows.begin(), windows.end(),
+                                [](const QWidget *w) { return w->isVisible(); });
+        }));
     }
 
     // Runs action from the wait's own event loop, then waits out the deadline.
@@ -251,42 +256,6 @@ TEST_F(EventLoopClockTest, WaitsOutItsDeadlineWhileTheApplicationQuits)
     QApplication::exec();
 }
 
-struct ClassCase {
-    const char *name;
-    QEvent::Type type;
-    bool toWindow;
-    bool input;
-};
-
-void PrintTo(const ClassCase &c, std::ostream *os) { *os << c.name; }
-
-class InputClass : public testing::TestWithParam<ClassCase> {};
-
-TEST_P(InputClass, NamesOnlyWhatAUserDoes)
-{
-    const ClassCase &c = GetParam();
-    QWidget window;
-    QWidget child(&window);
-    const QEvent event(c.type);
-    EXPECT_EQ(is_user_input(c.toWindow ? &window : &child, &event), c.input);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Events, InputClass,
-    testing::Values(ClassCase{"CloseOfWindow", QEvent::Close, true, true},
-                    ClassCase{"CloseOfChild", QEvent::Close, false, false},
-                    ClassCase{"Shortcut", QEvent::Shortcut, false, true},
-                    ClassCase{"InputMethod", QEvent::InputMethod, false, true},
-                    ClassCase{"Drop", QEvent::Drop, false, true},
-                    ClassCase{"TouchBegin", QEvent::TouchBegin, true, true},
-                    ClassCase{"TabletPress", QEvent::TabletPress, true, true},
-                    ClassCase{"Paint", QEvent::Paint, false, false},
-                    ClassCase{"Expose", QEvent::Expose, true, false},
-                    ClassCase{"Resize", QEvent::Resize, true, false},
-                    ClassCase{"UpdateRequest", QEvent::UpdateRequest, true, false},
-                    ClassCase{"WindowActivate", QEvent::WindowActivate, true, false}),
-    [](const testing::TestParamInfo<ClassCase> &row) { return std::string(row.param.name); });
-
 } // namespace
 } // namespace kestrival::dialogs
 
@@ -294,5 +263,6 @@ int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
     return RUN_ALL_TESTS();
 }

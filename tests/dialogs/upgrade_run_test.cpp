@@ -141,16 +141,6 @@ TEST(Timetable, PausesFollowTheStepNumberModuloTen)
     EXPECT_EQ(pause_before_step(-7), pause_before_step(3));
 }
 
-TEST(Timetable, PhaseTextIsEmptyOnlyThroughStepTen)
-{
-    EXPECT_EQ(initial_phase_text(), kCheck);
-    EXPECT_TRUE(phase_text_for_step(10).isEmpty());
-    EXPECT_EQ(phase_text_for_step(11), kUnzip);
-    EXPECT_EQ(phase_text_for_step(24), kUnzip);
-    EXPECT_EQ(phase_text_for_step(25), kPatch);
-    EXPECT_EQ(phase_text_for_step(99), kPatch);
-}
-
 // Wakes a fixed time after every deadline, as a loaded machine would.
 class LateClock final : public RunClock {
 public:
@@ -181,6 +171,21 @@ TEST(Timetable, LateWakeUpsDoNotPushLaterDeadlines)
         EXPECT_EQ(clock.deadlines[static_cast<std::size_t>(i)] - clock.start, ideal)
             << "step " << i;
     }
+}
+
+TEST(Timetable, CountsFromAGivenStartSuchAsThePress)
+{
+    VirtualClock clock;
+    const RunClock::TimePoint pressed = clock.now();
+    clock.waitUntil(pressed + milliseconds(1500)); // a slow settings write
+    RecordingView view(clock, pressed);
+    run_timetable(clock, view, pressed);
+
+    ASSERT_EQ(view.steps.size(), static_cast<std::size_t>(kRunSteps));
+    EXPECT_EQ(view.steps[0].at, milliseconds(1500)); // overdue: taken at once
+    EXPECT_EQ(view.steps[1].at, milliseconds(2000));
+    EXPECT_EQ(view.steps[11].at, milliseconds(11400));
+    EXPECT_EQ(view.steps.back().at, milliseconds(94000));
 }
 
 } // namespace
