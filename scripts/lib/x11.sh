@@ -3,8 +3,9 @@
 # and the end-to-end tests. Needs xvfb, xdotool, x11-utils, imagemagick, dbus, at-spi2-core
 # and python3-pyatspi.
 #
-# Everything it starts is stopped by kx_cleanup, which the caller runs from its EXIT trap;
-# nothing is left behind, whatever way the caller ends.
+# Everything it starts is stopped by kx_cleanup, which the caller runs from its EXIT trap, or,
+# should the caller be killed outright (a test runner's time limit), by a guard that outlives
+# it: nothing is left behind, whatever way the caller ends.
 
 # How long to wait for a window or an exit that should come promptly, in seconds. Generous:
 # a sanitizer build on a busy machine starts slowly.
@@ -15,6 +16,7 @@ KX_POLL_SECONDS=0.1
 KX_SCREEN=1024x768x24
 
 kx_lib_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+kx_guard_pid=
 kx_xvfb_pid=
 kx_bus_pid=
 kx_app_pid=
@@ -30,13 +32,34 @@ kx_fail() {
   exit 1
 }
 
-# Makes the private work directory (kx_work) that kx_cleanup removes again.
+# Makes the private work directory (kx_work) that kx_cleanup removes again, and starts the
+# guard.
 kx_make_work() {
   kx_work=$(mktemp -d "${TMPDIR:-/tmp}/kestrival-x11.XXXXXX")
+  : >"$kx_work/pids"
+  mkfifo "$kx_work/guard"
+  local caller=$$
+  (
+    # Waits on a pipe no one writes to: a pause that starts no process of its own.
+    exec 3<>"$kx_work/guard"
+    while kill -0 "$caller" 2>/dev/null; do read -r -t 1 -u 3 || true; done
+    xargs -r kill -KILL <"$kx_work/pids"
+    rm -rf "$kx_work"
+  ) >/dev/null 2>&1 &
+  kx_guard_pid=$!
+}
+
+# Records a process the guard must end should the caller be killed.
+kx_guard() {
+  echo "$1" >>"$kx_work/pids"
 }
 
 kx_cleanup() {
   local status=$?
+  if [ -n "$kx_guard_pid" ]; then
+    kill "$kx_guard_pid" 2>/dev/null || true
+    wait "$kx_guard_pid" 2>/dev/null || true
+  fi
   if [ -n "$kx_app_pid" ] && kill -0 "$kx_app_pid" 2>/dev/null; then
     kill -KILL "$kx_app_pid" 2>/dev/null || true
     wait "$kx_app_pid" 2>/dev/null || true
@@ -69,6 +92,7 @@ kx_start_display() {
   Xvfb -displayfd 3 -screen 0 "$KX_SCREEN" -nolisten tcp -noreset \
     3>"$dfile" >"$kx_work/xvfb.log" 2>&1 &
   kx_xvfb_pid=$!
+  kx_guard "$kx_xvfb_pid"
   local deadline=$((SECONDS + KX_PROMPT_SECONDS))
   until grep -q '^[0-9][0-9]*$' "$dfile"; do
     kill -0 "$kx_xvfb_pid" 2>/dev/null || { cat "$kx_work/xvfb.log" >&2; kx_fail "Xvfb did not start"; }
@@ -96,6 +120,7 @@ kx_start_session_bus() {
   dbus-daemon --session --nofork --nopidfile --address="unix:path=$kx_work/bus" \
     --print-address=3 3>"$afile" >"$kx_work/bus.log" 2>&1 &
   kx_bus_pid=$!
+  kx_guard "$kx_bus_pid"
   local deadline=$((SECONDS + KX_PROMPT_SECONDS))
   until grep -q '^unix:' "$afile"; do
     kill -0 "$kx_bus_pid" 2>/dev/null || { cat "$kx_work/bus.log" >&2; kx_fail "dbus-daemon did not start"; }
@@ -116,6 +141,7 @@ kx_launch() {
   kx_app_status=
   (cd "$dir" && exec "$@") >"$kx_work/app.out" 2>"$kx_work/app.err" &
   kx_app_pid=$!
+  kx_guard "$kx_app_pid"
 }
 
 # True while the launched program runs (a finished but unreaped child counts as ended).

@@ -15,7 +15,7 @@ run_seconds=94
 # whole seconds.
 clock_margin_seconds=1
 # How long the completion message may take beyond that on a busy machine.
-slack_seconds=180
+slack_seconds=150
 
 inst="$kx_work/installation"
 mkdir -p "$inst"
@@ -31,6 +31,7 @@ dlg=$(kx_wait_window Kestrival)
 # dialog units.
 kx_click "$dlg" 0.497 0.755
 pressed=$SECONDS
+run_deadline=$((pressed + run_seconds + slack_seconds))
 
 deadline=$((SECONDS + KX_PROMPT_SECONDS))
 until cmp -s "$inst/tsetting.ini" "$kx_data/tsetting-stamped.ini"; do
@@ -45,12 +46,12 @@ done
 echo "stamp written after $((SECONDS - pressed))s"
 
 for phase in "Check Ver Info..." "Unzip files..." "Patch files..."; do
-  kx_wait_text Kestrival "$phase" $((run_seconds + slack_seconds))
+  kx_wait_text Kestrival "$phase" $((run_deadline - SECONDS))
   echo "\"$phase\" after $((SECONDS - pressed))s"
 done
 
 KX_FORBIDDEN=
-box=$(kx_wait_window 升级 $((run_seconds + slack_seconds)))
+box=$(kx_wait_window 升级 $((run_deadline - SECONDS)))
 kx_wait_text 升级 升级完成
 elapsed=$((SECONDS - pressed))
 echo "completion message after ${elapsed}s"
