@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # One whole upgrade run in real time: a click on "升级" writes the package's UTC date into the
 # settings file beside the program at once, changing only that value; the three phase texts
-# follow in turn, and the completion message after the whole timetable; dismissing it ends the program with status 0. No other file
-# is touched.
+# follow in turn, then, after the whole timetable, the completion message; dismissing it ends
+# the program with status 0. No other file is touched.
 # Usage: full_run.sh KESTRIVAL_EXECUTABLE
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
