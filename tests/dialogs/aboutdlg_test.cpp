@@ -20,6 +20,8 @@
 namespace kestrival::dialogs::test {
 namespace {
 
+using test::PrintTo;
+
 const QString kEntry = QStringLiteral("关于 Kestrival(&A)...");
 const std::string kSettings = "[DB]\r\nVersion=20200101\r\n";
 

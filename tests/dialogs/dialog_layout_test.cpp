@@ -23,6 +23,8 @@
 namespace kestrival::dialogs::test {
 namespace {
 
+using test::PrintTo;
+
 using resources::ControlKind;
 using resources::DialogTemplate;
 

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +21,8 @@
 
 namespace kestrival::dialogs::test {
 namespace {
+
+using test::PrintTo;
 
 namespace fs = std::filesystem;
 
@@ -340,6 +343,42 @@ TEST_F(UpgradeDlgTest, FurtherRunInsideTheCompletionBoxEndsCleanly)
     EXPECT_EQ(finished.count(), 1);
     EXPECT_EQ(dlg.result(), int(QDialog::Accepted));
     EXPECT_FALSE(dlg.isVisible());
+}
+
+// The real box: it must not be blocked by the running dialog, nor block it.
+TEST_F(UpgradeDlgTest, RealCompletionBoxTakesInputAndItsDismissalEndsTheDialog)
+{
+    installAll(kSettings);
+    UpgradeDlgSeams real = seams();
+    real.notify = nullptr;
+    CUpgradeDlg dlg(real);
+    const auto box_up = [] {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
+                return box;
+        return static_cast<QMessageBox *>(nullptr);
+    };
+    bool dialogUsableUnderTheBox = false;
+    const auto dismissBox = [&] {
+        if (!wait_for([&] { return box_up() != nullptr; }))
+            return;
+        dialogUsableUnderTheBox = QApplication::activeModalWidget() == nullptr && dlg.isEnabled();
+        QMessageBox *box = box_up();
+        QAbstractButton *ok = box->buttons().first();
+        click_through_window(ok, Qt::LeftButton, ok->rect().center());
+        if (!wait_for([&] { return box_up() == nullptr; })) {
+            ADD_FAILURE() << "the box took no click";
+            box->accept();
+        }
+    };
+    post([&] {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+        post(dismissBox);
+        click_through_window(ok_button(dlg), Qt::LeftButton, ok_button(dlg)->rect().center());
+    });
+    EXPECT_EQ(dlg.DoModal(), int(QDialog::Accepted));
+    EXPECT_TRUE(dialogUsableUnderTheBox);
+    EXPECT_EQ(clock.waits.size(), 100u);
 }
 
 // --- the message box itself ------------------------------------------------------------------
