@@ -1,0 +1,83 @@
+// Feeds arbitrary bytes to the INI reader and to a planned, applied stamp edit.
+#include "version/constants.h"
+#include "version/ini.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace {
+
+using namespace kestrival::version;
+
+// A source that hands out at most `step` bytes per read, to shake out window boundaries.
+class DribbleSource final : public ByteSource {
+public:
+    DribbleSource(std::string_view bytes, std::size_t step) : bytes_(bytes), step_(step) {}
+    [[nodiscard]] std::uint64_t size() const override { return bytes_.size(); }
+    std::size_t read(std::uint64_t offset, char *buf, std::size_t n) const override
+    {
+        return MemorySource(bytes_).read(offset, buf, std::min(n, step_));
+    }
+
+private:
+    std::string_view bytes_;
+    std::size_t step_;
+};
+
+std::uint64_t fnv1a(std::string_view bytes)
+{
+    std::uint64_t h = 14695981039346656037ULL;
+    for (const char c : bytes)
+        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
+    return h;
+}
+
+// A date stamp as the program writes it: eight digits, or nine for a five-digit year.
+std::string stamp_from(std::uint64_t h)
+{
+    const unsigned year = h % 2 == 0 ? 1 + static_cast<unsigned>((h >> 1) % 9999)
+                                     : 10000 + static_cast<unsigned>((h >> 1) % 90000);
+    const unsigned month = 1 + static_cast<unsigned>((h >> 20) % 12);
+    const unsigned day = 1 + static_cast<unsigned>((h >> 28) % 31);
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%04u%02u%02u", year, month, day);
+    return buf;
+}
+
+void check(bool ok, const char *what)
+{
+    if (!ok) {
+        std::fprintf(stderr, "ini_fuzz: %s\n", what);
+        __builtin_trap();
+    }
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
+{
+    const std::string_view bytes(reinterpret_cast<const char *>(data), size);
+    const std::uint64_t h = fnv1a(bytes);
+
+    const std::string value = read_version(bytes);
+    check(value.size() <= kMaxVersionBytes, "value longer than the limit");
+    check(read_version(DribbleSource(bytes, 1 + h % 7)) == value, "value depends on read sizes");
+
+    const std::string stamp = stamp_from(h);
+    const VersionEdit edit = plan_version_edit(MemorySource(bytes), stamp);
+    if (edit.unchanged) {
+        check(value == stamp, "unchanged but the value is not the stamp");
+        return 0;
+    }
+    check(edit.begin <= edit.end && edit.end <= size, "span outside the file");
+    const std::string after = apply_version_edit(bytes, edit);
+    check(bytes.substr(0, edit.begin) == std::string_view(after).substr(0, edit.begin), "bytes before the span moved");
+    check(bytes.substr(edit.end) == std::string_view(after).substr(edit.begin + edit.replacement.size()),
+          "bytes after the span moved");
+    check(read_version(after) == stamp, "edited file does not read as the stamp");
+    check(plan_version_edit(MemorySource(after), stamp).unchanged, "second edit is not a no-op");
+    return 0;
+}
