@@ -109,11 +109,13 @@ int CUpgradeDlg::DoModal()
         setFocus();
 
     // Not exec(): that would make the dialog application-modal and so block the completion
-    // box, which has no owner and must stay usable, as must this dialog beneath it.
+    // box, which has no owner and must stay usable, as must this dialog beneath it. Without
+    // modality nothing activates the window for us, and the focus must reach the button.
     QEventLoop loop;
     connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
     setResult(0);
     show();
+    activateWindow();
     loop.exec();
     return result();
 }
