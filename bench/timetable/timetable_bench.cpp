@@ -28,6 +28,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -104,13 +105,16 @@ private:
     EventLoopClock real_;
 };
 
+QString path_in(const QTemporaryDir &dir, std::string_view name)
+{
+    return dir.filePath(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+}
+
 // An installation in a scratch directory, entered as the working directory.
 bool make_installation(const QTemporaryDir &dir)
 {
-    const QString settings = dir.filePath(QString::fromUtf8(kestrival::version::kSettingsFileName.data()));
-    const QString package = dir.filePath(QString::fromUtf8(kestrival::version::kPackageFileName.data()));
-    QFile s(settings);
-    QFile p(package);
+    QFile s(path_in(dir, kestrival::version::kSettingsFileName));
+    QFile p(path_in(dir, kestrival::version::kPackageFileName));
     if (!s.open(QIODevice::WriteOnly) || s.write("[DB]\r\nVersion=20240102\r\n") < 0 ||
         !p.open(QIODevice::WriteOnly) || p.write("patch") < 0)
         return false;
@@ -217,8 +221,8 @@ std::optional<Run> run_dialog(const QString &settingsPath)
     return run;
 }
 
-void print_phase_changes(const Run &run, const std::vector<Clock::time_point> &ideal,
-                         bool &onTime)
+// Each returns the latest of its changes after the run's start, or nothing if one never showed.
+std::optional<Ms> print_phase_changes(const Run &run, const std::vector<Clock::time_point> &ideal)
 {
     struct Change {
         const char *name;
@@ -232,6 +236,7 @@ void print_phase_changes(const Run &run, const std::vector<Clock::time_point> &i
         {"full bar", kRunSteps - 1, false},
     };
     const Ms writeDelay = run.start - run.press;
+    std::optional<Ms> latest = Ms(0);
     std::printf("\nPhase changes, lateness of the paint that shows each (ms):\n");
     std::printf("  %-9s %-15s %14s %14s\n", "ideal", "change", "after start", "after press");
     for (const Change &c : changes) {
@@ -243,11 +248,12 @@ void print_phase_changes(const Run &run, const std::vector<Clock::time_point> &i
             std::printf(" %14.3f %14.3f\n", shown->count(), (*shown + writeDelay).count());
         else
             std::printf(" %14s %14s\n", "never", "never");
-        onTime = onTime && shown && *shown + writeDelay <= kLatenessTarget;
+        latest = shown && latest ? std::optional(std::max(*shown, *latest)) : std::nullopt;
     }
+    return latest;
 }
 
-void print_steps(const Run &run, const std::vector<Clock::time_point> &ideal, bool &onTime)
+std::optional<Ms> print_steps(const Run &run, const std::vector<Clock::time_point> &ideal)
 {
     std::vector<Ms> setLate;
     std::vector<Ms> shownLate;
@@ -278,10 +284,9 @@ void print_steps(const Run &run, const std::vector<Clock::time_point> &ideal, bo
     for (const auto &[lateness, step] : worst)
         std::printf("  step %d %.3f", step, lateness.count());
     std::printf("\n");
-    const Ms writeDelay = run.start - run.press;
-    onTime = onTime && shownLate.size() == static_cast<std::size_t>(kRunSteps) &&
-             *std::max_element(shownLate.begin(), shownLate.end()) + writeDelay <=
-                 kLatenessTarget;
+    if (shownLate.size() != static_cast<std::size_t>(kRunSteps))
+        return std::nullopt;
+    return *std::max_element(shownLate.begin(), shownLate.end());
 }
 
 } // namespace
@@ -296,7 +301,8 @@ int main(int argc, char **argv)
 
     QTemporaryDir dir;
     if (!dir.isValid() || !make_installation(dir)) {
-        std::fprintf(stderr, "timetable bench: can't make an installation in a temporary directory\n");
+        std::fprintf(stderr, "timetable bench: can't make an installation in a temporary "
+                             "directory\n");
         return 2;
     }
     std::printf("Timetable bench: %s, platform %s, %d CPUs (%s), %s\n",
@@ -306,7 +312,7 @@ int main(int argc, char **argv)
     std::printf("Pressing \"升级\" on the upgrade dialog; the run takes 94 s...\n");
     std::fflush(stdout);
 
-    const auto run = run_dialog(dir.filePath(QString::fromUtf8(kestrival::version::kSettingsFileName.data())));
+    const auto run = run_dialog(path_in(dir, kestrival::version::kSettingsFileName));
     if (!run || run->messages != QStringList{QStringLiteral("升级完成")}) {
         std::fprintf(stderr, "timetable bench: the run did not complete\n");
         return 1;
@@ -320,17 +326,23 @@ int main(int argc, char **argv)
     }
     std::printf("\nPress to the timetable's start (the settings write): %.3f ms\n",
                 Ms(run->start - run->press).count());
-    bool onTime = true;
-    print_phase_changes(*run, ideal, onTime);
-    print_steps(*run, ideal, onTime);
+    const auto phasesLatest = print_phase_changes(*run, ideal);
+    const auto stepsLatest = print_steps(*run, ideal);
 
     const Ms wall = run->done - run->press;
     const double cpuPercent = 100.0 * run->cpu / wall;
-    std::printf("\nCPU from press to completion message: %.1f ms over %.3f s = %.3f %% of one core\n",
+    std::printf("\nCPU from press to completion message: %.1f ms over %.3f s = %.3f %% of one "
+                "core\n",
                 run->cpu.count(), wall.count() / 1e3, cpuPercent);
-    std::printf("\nTargets: every change shown within %.0f ms of the press's timetable: %s; "
-                "CPU below %.0f %%: %s\n",
-                kLatenessTarget.count(), onTime ? "met" : "MISSED", kCpuTargetPercent,
+    const auto verdict = [&](Ms offset) {
+        const bool met = phasesLatest && stepsLatest &&
+                         std::max(*phasesLatest, *stepsLatest) + offset <= kLatenessTarget;
+        return met ? "met" : "MISSED";
+    };
+    std::printf("\nTargets: every change shown within %.0f ms of its time counted from the "
+                "run's start: %s; from the press: %s\n",
+                kLatenessTarget.count(), verdict(Ms(0)), verdict(run->start - run->press));
+    std::printf("         CPU below %.0f %% of one core: %s\n", kCpuTargetPercent,
                 cpuPercent < kCpuTargetPercent ? "met" : "MISSED");
     return 0;
 }

@@ -104,6 +104,8 @@ std::string decode_escapes(std::string_view text)
         if (star == std::string_view::npos)
             throw std::invalid_argument("\\{ without *");
         const std::string count(text.substr(i + 2, star - i - 2));
+        if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos)
+            throw std::invalid_argument("\\{N* with a bad count");
         std::size_t j = star + 1;
         if (j >= text.size())
             throw std::invalid_argument("\\{N* without a byte");

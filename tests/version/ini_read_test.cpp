@@ -48,6 +48,17 @@ TEST_P(ReadTable, ReadsAsTheTableSays)
 INSTANTIATE_TEST_SUITE_P(Tsv, ReadTable, ::testing::ValuesIn(present_read_cases()),
                          [](const auto &row) { return row.param.name; });
 
+TEST(CaseTables, EscapesDecodeToBytes)
+{
+    using testing::decode_escapes;
+    EXPECT_EQ(decode_escapes(R"(a\n\r\t\\b)"), "a\n\r\t\\b");
+    EXPECT_EQ(decode_escapes(R"(\x00\xff\xA1)"), std::string("\0\xff\xa1", 3));
+    EXPECT_EQ(decode_escapes(R"(;\{3*x}\{2*\x00}\{0*y}=)"), std::string(";xxx\0\0=", 7));
+    EXPECT_EQ(decode_escapes(R"(\{2*\n})"), "\n\n");
+    for (const char *bad : {R"(\q)", R"(\x4)", R"(\xZZ)", R"(\{3*x)", R"(\{3x})", R"(\{3x}*)", "\\"})
+        EXPECT_THROW(static_cast<void>(decode_escapes(bad)), std::invalid_argument) << bad;
+}
+
 std::string bytes_of(std::u16string_view text, bool big_endian)
 {
     std::string out = big_endian ? "\xFE\xFF" : "\xFF\xFE";
