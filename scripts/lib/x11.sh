@@ -103,9 +103,6 @@ kx_start_display() {
   export DISPLAY
   unset WAYLAND_DISPLAY
   export QT_QPA_PLATFORM=xcb
-  # Under AddressSanitizer: Debian 12's libxkbcommon-x11 strndup()s past the end of an X
-  # reply while the toolkit connects, which strict string checks report; it is not ours.
-  [ -z "${ASAN_OPTIONS:-}" ] || export ASAN_OPTIONS="$ASAN_OPTIONS:strict_string_checks=0"
   export XDG_RUNTIME_DIR="$kx_work/runtime"
   mkdir -m 0700 "$XDG_RUNTIME_DIR"
   xdotool mousemove 0 0
