@@ -32,16 +32,20 @@ add_custom_command(OUTPUT ${_kestrival_icon_png}
   VERBATIM)
 add_custom_target(kestrival_desktop_icon ALL DEPENDS ${_kestrival_icon_png})
 
-# The prefix CMake picks on its own (/usr/local) is no installation of anything to upgrade.
-if(CMAKE_INSTALL_PREFIX_INITIALIZED_TO_DEFAULT)
-  set(_kestrival_refused_prefix "${CMAKE_INSTALL_PREFIX}")
-else()
-  set(_kestrival_refused_prefix "")
-endif()
+# Shared system directories hold no installation to upgrade, and a bin/ is where the program
+# can't work: refused before anything is copied, whichever way the prefix was given. CMake
+# hands the root directory over as an empty prefix.
 install(CODE "
-  if(CMAKE_INSTALL_PREFIX STREQUAL [[${_kestrival_refused_prefix}]])
-    message(FATAL_ERROR \"Kestrival belongs in the directory of the installation it upgrades: \"
-      \"name it with `cmake --install <build> --prefix DIR`.\")
+  if(CMAKE_INSTALL_PREFIX STREQUAL \"\")
+    set(_kestrival_prefix /)
+  else()
+    get_filename_component(_kestrival_prefix \"\${CMAKE_INSTALL_PREFIX}\" ABSOLUTE)
+  endif()
+  get_filename_component(_kestrival_leaf \"\${_kestrival_prefix}\" NAME)
+  if(_kestrival_prefix MATCHES [[^/(usr(/local)?|opt)?/*$]] OR _kestrival_leaf MATCHES [[^s?bin$]])
+    message(FATAL_ERROR \"Kestrival belongs in the directory of the installation it upgrades, \"
+      \"not in \${_kestrival_prefix}: name that directory with \"
+      \"`cmake --install <build> --prefix DIR`.\")
   endif()
 ")
 

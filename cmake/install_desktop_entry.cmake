@@ -2,6 +2,9 @@
 # naming the prefix as the program's file, working directory and icon place. Fails, writing
 # nothing, for a prefix whose name holds a control character.
 
+if(CMAKE_INSTALL_PREFIX STREQUAL "")
+  message(FATAL_ERROR "No installation directory to name in the desktop entry")
+endif()
 get_filename_component(_dir "${CMAKE_INSTALL_PREFIX}" ABSOLUTE)
 set(_controls "")
 foreach(_code RANGE 1 31)

@@ -1,13 +1,25 @@
 #!/usr/bin/env bash
 # `cmake --install` into a directory whose name needs quoting: the program, its icon and a
 # valid desktop entry land directly in it, and the program starts from there the way a desktop
-# launches the entry.
+# launches the entry. System directories are refused.
 # Usage: install.sh CMAKE_COMMAND BUILD_DIR
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 cmake=$1
 build=$2
 kx_start_display
+
+# Shared system directories and any bin/ are refused before anything is copied; staged, so a
+# broken refusal can't touch the real ones.
+stage="$kx_work/stage"
+for refused in / /usr /usr/local /opt "$kx_work/bin"; do
+  if DESTDIR="$stage" "$cmake" --install "$build" --prefix "$refused" >"$kx_work/refused.log" 2>&1; then
+    kx_fail "installed into $refused"
+  fi
+  grep -q 'belongs in the directory of the installation' "$kx_work/refused.log" \
+    || { cat "$kx_work/refused.log" >&2; kx_fail "no reason given for refusing $refused"; }
+  [ ! -e "$stage" ] || kx_fail "files were copied for $refused before the refusal"
+done
 
 prefix="$kx_work/Kestrival's \$HOME dir"
 "$cmake" --install "$build" --prefix "$prefix" >"$kx_work/install.log" \
