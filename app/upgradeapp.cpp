@@ -12,7 +12,6 @@ CUpgradeApp::CUpgradeApp(int &argc, char **argv) : QApplication(argc, argv)
 {
     setApplicationName(kestrival::dialogs::to_qstring(res::kInternalName));
     setApplicationVersion(kestrival::dialogs::to_qstring(res::kVersionText));
-    setApplicationDisplayName(kestrival::dialogs::to_qstring(res::kInternalName));
     // Message boxes and menus in the dialogs' CJK face, so every Chinese text has its glyphs.
     setFont(kestrival::dialogs::template_font(res::kUpgradeDialogTemplate));
     // The dialog's end is the program's end; a box closing as the last window must not quit

@@ -16,6 +16,7 @@
 
 #include <QAction>
 #include <QContextMenuEvent>
+#include <QEventLoop>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
@@ -106,7 +107,17 @@ int CUpgradeDlg::DoModal()
         m_ok->setFocus();
     else
         setFocus();
-    return exec();
+
+    // Not exec(): that would make the dialog application-modal and so block the completion
+    // box, which has no owner and must stay usable, as must this dialog beneath it. Without
+    // modality nothing activates the window for us, and the focus must reach the button.
+    QEventLoop loop;
+    connect(this, &QDialog::finished, &loop, &QEventLoop::quit);
+    setResult(0);
+    show();
+    activateWindow();
+    loop.exec();
+    return result();
 }
 
 bool CUpgradeDlg::OnInitDialog()

@@ -2,54 +2,25 @@
 #include "dialog_test_support.h"
 
 #include <QTest>
-#include <QTimer>
+#include <QWidget>
 
 #include <fstream>
 #include <iterator>
-#include <memory>
+
 #include <utime.h>
 
 namespace kestrival::dialogs::test {
 
 namespace {
-constexpr int kPollMs = 10;
-
-void poll(std::function<QWidget *()> find, std::function<void(QWidget *)> action)
-{
-    auto *timer = new QTimer(qApp);
-    timer->setInterval(kPollMs);
-    auto ticks = std::make_shared<int>(0);
-    QObject::connect(timer, &QTimer::timeout, timer, [timer, ticks, find, action] {
-        QWidget *w = find();
-        if (!w && ++*ticks * kPollMs < kWaitMs)
-            return;
-        timer->stop();
-        timer->deleteLater();
-        if (w)
-            action(w);
-        else
-            ADD_FAILURE() << "the awaited window never came up";
-    });
-    timer->start();
+constexpr int kWaitMs = 5000;
 }
-} // namespace
 
 void FakeClock::waitUntil(TimePoint deadline)
 {
-    if (deadline > m_now)
-        m_now = deadline;
+    m_now = std::max(m_now, deadline);
     waits.push_back(deadline);
     if (onWait)
         onWait(waits.size() - 1);
-}
-
-Notifier RecordingNotifier::notifier()
-{
-    return [this](const QString &text) {
-        texts << text;
-        if (react)
-            react(text);
-    };
 }
 
 std::string read_bytes(const std::filesystem::path &path)
@@ -71,7 +42,8 @@ void set_mtime(const std::filesystem::path &path, std::time_t when)
 
 void InstallationTest::SetUp()
 {
-    ASSERT_TRUE(m_root.isValid());
+    ASSERT_TRUE(m_dir.isValid());
+    m_root = m_dir.path().toStdString();
     std::filesystem::create_directory(programDir());
     std::filesystem::create_directory(workDir());
     m_previousDir = std::filesystem::current_path();
@@ -81,23 +53,10 @@ void InstallationTest::SetUp()
 void InstallationTest::TearDown()
 {
     std::filesystem::current_path(m_previousDir);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(wait_for([] {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (w->isVisible())
-                return false;
-        return true;
+        const auto windows = QApplication::topLevelWidgets();
+        return std::none_of(windows.begin(), windows.end(), [](QWidget *w) { return w->isVisible(); });
     })) << "a window was left open";
-}
-
-std::filesystem::path InstallationTest::programDir() const
-{
-    return std::filesystem::path(m_root.path().toStdString()) / "program";
-}
-
-std::filesystem::path InstallationTest::workDir() const
-{
-    return std::filesystem::path(m_root.path().toStdString()) / "work";
 }
 
 void InstallationTest::installAll(const std::string &settingsBytes)
@@ -110,11 +69,15 @@ void InstallationTest::installAll(const std::string &settingsBytes)
 UpgradeDlgSeams InstallationTest::seams()
 {
     UpgradeDlgSeams s;
-    s.notify = messages.notifier();
+    s.notify = [this](const QString &text) {
+        messages.texts << text;
+        if (messages.react)
+            messages.react(text);
+    };
     s.settingsPath = [this]() -> std::optional<std::string> {
         if (settingsPathUnavailable)
             return std::nullopt;
-        return settingsPathOverride ? *settingsPathOverride : settingsPath().string();
+        return settingsPathOverride.value_or(settingsPath().string());
     };
     s.clock = &clock;
     return s;
@@ -129,16 +92,6 @@ void click_through_window(QWidget *widget, Qt::MouseButton button, QPoint at)
 void post(std::function<void()> action)
 {
     QTimer::singleShot(0, qApp, std::move(action));
-}
-
-void when_modal_widget(std::function<bool(QWidget *)> matches, std::function<void(QWidget *)> action)
-{
-    poll(
-        [matches]() -> QWidget * {
-            QWidget *w = QApplication::activeModalWidget();
-            return w && w->isVisible() && matches(w) ? w : nullptr;
-        },
-        std::move(action));
 }
 
 bool wait_for(const std::function<bool()> &condition)

@@ -1,5 +1,5 @@
-// Fixtures for the dialog tests: an installation in a scratch directory, a fake clock, a
-// recording notifier, and acting on a modal window from inside its loop.
+// Fixtures for the dialog tests: a scratch installation, a fake clock, a recording notifier,
+// and ways to act on windows from inside the loops that show them.
 #pragma once
 
 #include "dialogs/upgrade_run.h"
@@ -8,15 +8,12 @@
 #include <QApplication>
 #include <QEvent>
 #include <QPointer>
-#include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QWidget>
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <ctime>
 #include <filesystem>
 #include <functional>
@@ -26,47 +23,43 @@
 
 namespace kestrival::dialogs::test {
 
-inline constexpr int kWaitMs = 5000;
-
-// A run's clock in virtual time: each wait returns at once, at its deadline.
+// A run's clock in virtual time: each wait returns at once, at its deadline, after calling
+// onWait with its index (so a test can look at the run between steps).
 class FakeClock final : public RunClock {
 public:
     TimePoint now() override { return m_now; }
     void waitUntil(TimePoint deadline) override;
 
     std::vector<TimePoint> waits;
-    // Called after each wait with its index: lets a test look at the run between steps.
     std::function<void(std::size_t)> onWait;
 
 private:
     TimePoint m_now = TimePoint{} + std::chrono::hours(1);
 };
 
-// Records every message; `react` lets a test act while the message is "up".
+// Records every message; `react` acts while the message is "up".
 struct RecordingNotifier {
     QStringList texts;
     std::function<void(const QString &)> react;
-    Notifier notifier();
 };
 
 [[nodiscard]] std::string read_bytes(const std::filesystem::path &path);
 void write_bytes(const std::filesystem::path &path, const std::string &bytes);
 void set_mtime(const std::filesystem::path &path, std::time_t when);
 
-// A scratch installation: `program/` holds the settings file the dialog reads and writes,
-// `work/` is the working directory (entered for the test, left afterwards) where the two
-// files are checked. Leaves no window open behind it.
+// A scratch installation: program/ holds the settings file the dialog reads and writes;
+// work/, the working directory during the test, is where the two files are checked.
+// TearDown fails the test if it left a window open.
 class InstallationTest : public testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
 
-    std::filesystem::path programDir() const;
-    std::filesystem::path workDir() const;
+    std::filesystem::path programDir() const { return m_root / "program"; }
+    std::filesystem::path workDir() const { return m_root / "work"; }
     std::filesystem::path settingsPath() const { return programDir() / "tsetting.ini"; }
-    // Both files in the working directory, and the program's settings file.
+    // Both files in the working directory, and the program's own settings file.
     void installAll(const std::string &settingsBytes);
-
     UpgradeDlgSeams seams();
 
     RecordingNotifier messages;
@@ -75,7 +68,8 @@ protected:
     bool settingsPathUnavailable = false;
 
 private:
-    QTemporaryDir m_root;
+    QTemporaryDir m_dir;
+    std::filesystem::path m_root;
     std::filesystem::path m_previousDir;
 };
 
@@ -83,25 +77,13 @@ private:
 // context-menu gesture apply (QTest's widget overloads bypass both).
 void click_through_window(QWidget *widget, Qt::MouseButton button, QPoint at);
 
-// Runs `action` once the event loop turns, e.g. from inside exec().
+// Runs `action` once the event loop turns, e.g. from inside a dialog's loop.
 void post(std::function<void()> action);
 
-// Calls `action` with the active modal widget of type T once one is up (polled from the
-// event loop, so it works from inside another modal loop).
-template <typename T>
-void when_modal(std::function<void(T *)> action);
+[[nodiscard]] bool wait_for(const std::function<bool()> &condition);
 
-void when_modal_widget(std::function<bool(QWidget *)> matches, std::function<void(QWidget *)> action);
-
-template <typename T>
-void when_modal(std::function<void(T *)> action)
-{
-    when_modal_widget([](QWidget *w) { return qobject_cast<T *>(w) != nullptr; },
-                      [action](QWidget *w) { action(qobject_cast<T *>(w)); });
-}
-
-// Watches every window of type T being shown, application-wide, while it lives: counts them
-// and hands each to `react` from the event loop (so `react` may close it or pick from it).
+// Counts the windows of type T shown while it lives and hands each to `react` from the event
+// loop, where `react` may close it or pick from it.
 template <typename T>
 class ShowWatcher : public QObject {
 public:
@@ -115,10 +97,9 @@ protected:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         auto *w = qobject_cast<T *>(watched);
-        if (w && event->type() == QEvent::Show && w->isWindow()) {
+        if (w && w->isWindow() && event->type() == QEvent::Show) {
             ++shown;
-            QPointer<T> guarded(w);
-            QTimer::singleShot(0, this, [this, guarded] {
+            QTimer::singleShot(0, this, [this, guarded = QPointer<T>(w)] {
                 if (guarded)
                     m_react(guarded.data());
             });
@@ -130,7 +111,7 @@ private:
     std::function<void(T *)> m_react;
 };
 
-// Names each row of a parameterised test after its `name` member.
+// Rows of parameterised tests carry a `name`: it names the test and its failures.
 struct RowName {
     template <typename Row>
     std::string operator()(const testing::TestParamInfo<Row> &row) const
@@ -139,14 +120,11 @@ struct RowName {
     }
 };
 
-// Failures show a row by its name.
 template <typename Row>
     requires requires(const Row &row) { std::string(row.name); }
 void PrintTo(const Row &row, std::ostream *out)
 {
     *out << row.name;
 }
-
-[[nodiscard]] bool wait_for(const std::function<bool()> &condition);
 
 } // namespace kestrival::dialogs::test
