@@ -13,9 +13,6 @@ using resources::ControlTemplate;
 
 namespace {
 
-constexpr int kProgressMinimum = 0;
-constexpr int kProgressMaximum = 100;
-
 QWidget *make_control(QDialog &dialog, const ControlTemplate &control, DialogBaseUnits units)
 {
     const QString text = to_qstring(control.text);

@@ -24,6 +24,10 @@ inline constexpr Qt::WindowFlags kDialogWindowFlags = Qt::Dialog | Qt::WindowTit
 inline constexpr int kLargeIconPx = 32;
 inline constexpr int kSmallIconPx = 16;
 
+// A progress control's range when it is made, and the one the upgrade run gives it.
+inline constexpr int kProgressMinimum = 0;
+inline constexpr int kProgressMaximum = 100;
+
 // The dynamic property that holds each built control's id.
 inline constexpr const char *kControlIdProperty = "controlId";
 

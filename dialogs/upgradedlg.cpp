@@ -55,8 +55,8 @@ public:
 
     void prepareBar() override
     {
-        m_bar.setRange(0, 100);
-        m_bar.setValue(0);
+        m_bar.setRange(dlg::kProgressMinimum, dlg::kProgressMaximum);
+        m_bar.setValue(dlg::kProgressMinimum);
         m_bar.repaint();
     }
 

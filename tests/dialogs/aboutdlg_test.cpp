@@ -34,7 +34,7 @@ QStringList entries(const QMenu &menu)
     return texts;
 }
 
-// An upgrade dialog open and idle, the about box's reactions recorded.
+// An upgrade dialog, open and idle.
 class AboutTest : public InstallationTest {
 protected:
     void SetUp() override
