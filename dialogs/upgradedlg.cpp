@@ -23,6 +23,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <cstdio>
+
 namespace dlg = kestrival::dialogs;
 namespace ver = kestrival::version;
 
@@ -93,6 +95,9 @@ CUpgradeDlg::CUpgradeDlg(dlg::UpgradeDlgSeams seams, QWidget *parent)
         m_seams.clock = m_ownClock.get();
     }
     connect(m_ok, &QPushButton::clicked, this, &CUpgradeDlg::OnOK);
+    // A screen reader names the bar and the version by the captions beside them.
+    findChild<QLabel *>(QStringLiteral("IDC_STATIC_PROGRESS"))->setBuddy(m_progress);
+    findChild<QLabel *>(QStringLiteral("IDC_STATIC_VERSION"))->setBuddy(m_version);
 }
 
 CUpgradeDlg::~CUpgradeDlg() = default;
@@ -153,12 +158,16 @@ void CUpgradeDlg::OnOK()
     if (!settingsPath)
         return;
 
+    // The timeline counts from the press, so the write's own time doesn't delay it.
+    const dlg::RunClock::TimePoint pressed = m_seams.clock->now();
     const std::string stamp = ver::make_package_date_stamp();
-    if (!ver::write_installed_version(*settingsPath, stamp)) {
+    if (const ver::WriteResult written = ver::write_installed_version(*settingsPath, stamp); !written) {
+        // The box keeps the program's one text; the reason goes where an administrator looks.
+        std::fprintf(stderr, "Kestrival: %s\n", written.error.c_str());
         m_seams.notify(QString::fromUtf8(kMsgWriteFailed));
         return;
     }
-    runTimetable();
+    runTimetable(pressed);
 
     // The box leaves this dialog usable, so a further run may start and end inside it; only
     // the outermost run ends the dialog.
@@ -169,11 +178,11 @@ void CUpgradeDlg::OnOK()
         accept();
 }
 
-void CUpgradeDlg::runTimetable()
+void CUpgradeDlg::runTimetable(dlg::RunClock::TimePoint start)
 {
     m_running = true;
     DialogRunView view(*m_version, *m_progress);
-    dlg::run_timetable(*m_seams.clock, view);
+    dlg::run_timetable(*m_seams.clock, view, start);
     m_running = false;
 }
 

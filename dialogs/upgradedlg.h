@@ -6,6 +6,7 @@
 #include <QDialog>
 #include <QIcon>
 
+#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -77,7 +78,7 @@ protected:
 private:
     void addAboutEntry();
     void openContextMenu(const QPoint &globalPos);
-    void runTimetable();
+    void runTimetable(std::chrono::steady_clock::time_point start);
 
     kestrival::dialogs::UpgradeDlgSeams m_seams;
     std::unique_ptr<kestrival::dialogs::RunClock> m_ownClock;

@@ -290,6 +290,8 @@ class ScreenReaderTest(unittest.TestCase):
         value = bars[0].queryValue()
         self.assertEqual((value.minimumValue, value.currentValue, value.maximumValue),
                          (0, 0, 100))
+        # Named by its caption, so it isn't read out as a bare "progress bar".
+        self.assertEqual(bars[0].name, "进度：")
 
         buttons = descendants(dialog, pyatspi.ROLE_PUSH_BUTTON)
         self.assertEqual([b.name for b in buttons], [BUTTON_TEXT])
