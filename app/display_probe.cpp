@@ -58,10 +58,13 @@ std::optional<std::string> find_display_problem()
         return std::nullopt;
     const std::string x = env("DISPLAY");
     const std::string wayland = env("WAYLAND_DISPLAY");
-    if (!wayland.empty() && wayland_socket_accepts(wayland))
-        return std::nullopt;
     if (!x.empty() && x_display_accepts(x))
         return std::nullopt;
+    if (!wayland.empty() && wayland_socket_accepts(wayland)) {
+        // The toolkit would try X first and abort where only Wayland answers.
+        setenv("QT_QPA_PLATFORM", "wayland", 0);
+        return std::nullopt;
+    }
     if (x.empty() && wayland.empty())
         return "no display to open a window on: neither DISPLAY nor WAYLAND_DISPLAY is set";
     if (!x.empty())
