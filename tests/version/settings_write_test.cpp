@@ -1,6 +1,7 @@
 #include "version/settings_file.h"
 
 #include "fault_injection.h"
+#include "ini_cases.h"
 #include "scratch_dir.h"
 
 #include <gtest/gtest.h>
@@ -45,26 +46,27 @@ constexpr int kMaxWritesBeforeKill = 10;
 constexpr useconds_t kMaxKillDelayMicroseconds = 3000;
 constexpr auto kShortLockWait = std::chrono::milliseconds(50);
 
-std::string padding(char fill, std::size_t bytes)
-{
-    std::string lines;
-    while (lines.size() < bytes)
-        lines += "; " + std::string(77, fill) + "\r\n";
-    return lines;
-}
-
 std::string with_padding(const std::string &content, std::size_t bytes = kPaddingBytes)
 {
-    return padding('a', bytes) + content + padding('b', bytes);
+    return "; " + std::string(bytes, 'a') + "\r\n" + content + "; " + std::string(bytes, 'b') + "\r\n";
 }
 
-class SettingsWrite : public ::testing::Test {
+// A scratch directory and the settings path in it; no fault outlives a test.
+class InScratchDir {
 protected:
-    void TearDown() override { testing::disarm_faults(); }
-
+    ~InScratchDir() { testing::disarm_faults(); }
     ScratchDir dir_;
     const std::string path_ = dir_.file("tsetting.ini");
 };
+
+class SettingsWrite : public ::testing::Test, protected InScratchDir {};
+
+// The file type and permission bits at `path` itself, or 0.
+mode_t lstat_mode(const std::string &path)
+{
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0 ? st.st_mode : 0;
+}
 
 TEST_F(SettingsWrite, ReplacesTheValueAndKeepsEveryOtherByte)
 {
@@ -74,25 +76,14 @@ TEST_F(SettingsWrite, ReplacesTheValueAndKeepsEveryOtherByte)
     EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
 }
 
-TEST_F(SettingsWrite, CreatesAMissingFileWithSectionAndKey)
-{
-    ASSERT_TRUE(write_installed_version(path_, kNewStamp));
-    EXPECT_EQ(read_file(path_), "[DB]\r\nVersion=20250615\r\n");
-    EXPECT_EQ(read_installed_version(path_), kNewStamp);
-}
-
-// Existing files of every shape read back the stamp after the write and keep their other lines.
+// Appending a section, inserting a key and a UTF-16 file, on disk.
 struct ShapeCase {
     const char *name;
     std::string content;
     std::string kept;
 };
 
-class WriteThenRead : public ::testing::TestWithParam<ShapeCase> {
-protected:
-    ScratchDir dir_;
-    const std::string path_ = dir_.file("tsetting.ini");
-};
+class WriteThenRead : public ::testing::TestWithParam<ShapeCase>, protected InScratchDir {};
 
 TEST_P(WriteThenRead, GivesTheStampAndKeepsTheRest)
 {
@@ -103,22 +94,12 @@ TEST_P(WriteThenRead, GivesTheStampAndKeepsTheRest)
     EXPECT_NE(read_file(path_).find(GetParam().kept), std::string::npos);
 }
 
-std::string utf16le(std::string_view ascii)
-{
-    std::string bytes = "\xFF\xFE";
-    for (const char c : ascii)
-        bytes += std::string {c, '\0'};
-    return bytes;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Shapes, WriteThenRead,
     ::testing::Values(ShapeCase {"NoDbSection", "[Other]\r\nA=1\r\n", "[Other]\r\nA=1\r\n"},
                       ShapeCase {"NoVersionKey", "[DB]\nPath=x\n", "Path=x\n"},
-                      ShapeCase {"FreeTextValue", "[DB]\nVersion=not a date\nB=2\n", "B=2\n"},
-                      ShapeCase {"NamesInOtherCase", "[db]\r\nversion=1\r\nB=2\r\n", "B=2\r\n"},
-                      ShapeCase {"Utf8Mark", "\xEF\xBB\xBF[DB]\r\nVersion=1\r\n", "\xEF\xBB\xBF[DB]\r\n"},
-                      ShapeCase {"Utf16", utf16le("[DB]\r\nVersion=1\r\nB=2\r\n"), utf16le("B=2\r\n").substr(2)},
+                      ShapeCase {"Utf16", testing::utf16(u"[DB]\r\nVersion=1\r\nB=2\r\n", false),
+                                testing::utf16(u"B=2\r\n", false, false)},
                       ShapeCase {"NoFinalLineEnd", "[X]\nB=2\n[DB]\nVersion=1", "[X]\nB=2\n"}),
     [](const auto &row) { return std::string(row.param.name); });
 
@@ -150,7 +131,7 @@ TEST_F(SettingsWrite, KeepsPermissionBitsOwnerAndGroup)
     EXPECT_EQ(st.st_gid, 65534u);
 }
 
-TEST_F(SettingsWrite, GivesANewFileTheUsualModeLessTheUmask)
+TEST_F(SettingsWrite, CreatesAMissingFileWithTheUsualModeLessTheUmask)
 {
     for (const mode_t mask : {mode_t {022}, mode_t {077}}) {
         ::unlink(path_.c_str());
@@ -158,9 +139,8 @@ TEST_F(SettingsWrite, GivesANewFileTheUsualModeLessTheUmask)
         const WriteResult result = write_installed_version(path_, kNewStamp);
         ::umask(previous);
         ASSERT_TRUE(result) << result.error;
-        struct stat st {};
-        ASSERT_EQ(::stat(path_.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+        EXPECT_EQ(read_file(path_), "[DB]\r\nVersion=20250615\r\n");
+        EXPECT_EQ(lstat_mode(path_) & 07777, 0666 & ~mask);
     }
 }
 
@@ -172,11 +152,8 @@ TEST_F(SettingsWrite, ASymbolicLinkStaysALinkAndItsTargetIsReplaced)
     ASSERT_EQ(::symlink(real.c_str(), dir_.file("middle.ini").c_str()), 0);
 
     ASSERT_TRUE(write_installed_version(path_, kNewStamp));
-    struct stat st {};
-    ASSERT_EQ(::lstat(path_.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-    ASSERT_EQ(::lstat(dir_.file("middle.ini").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_TRUE(S_ISLNK(lstat_mode(path_)));
+    EXPECT_TRUE(S_ISLNK(lstat_mode(dir_.file("middle.ini"))));
     EXPECT_EQ(read_file(real), kAfter);
 }
 
@@ -186,9 +163,7 @@ TEST_F(SettingsWrite, ADanglingLinkGetsItsTargetCreated)
     ASSERT_EQ(::symlink("elsewhere/real.ini", path_.c_str()), 0);
     ASSERT_TRUE(write_installed_version(path_, kNewStamp));
     EXPECT_EQ(read_installed_version(dir_.file("elsewhere/real.ini")), kNewStamp);
-    struct stat st {};
-    ASSERT_EQ(::lstat(path_.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_TRUE(S_ISLNK(lstat_mode(path_)));
 }
 
 // Paths the write must refuse without touching anything.
@@ -198,29 +173,20 @@ struct RefusedCase {
     const char *reason;
 };
 
-// Reading a FIFO would block; only a regular file's bytes are compared.
-std::string regular_file_content(const std::string &path)
-{
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? read_file(path) : std::string();
-}
-
-class RefusedPath : public ::testing::TestWithParam<RefusedCase> {
-protected:
-    ScratchDir dir_;
-};
+class RefusedPath : public ::testing::TestWithParam<RefusedCase>, protected InScratchDir {};
 
 TEST_P(RefusedPath, FailsWithAReasonAndTouchesNothing)
 {
     GetParam().prepare(dir_.path());
-    const std::string path = dir_.file("tsetting.ini");
+    // Reading a FIFO would block; only a regular file's bytes are compared.
+    const auto content = [&] { return S_ISREG(lstat_mode(path_)) ? read_file(path_) : ""; };
     const auto names = list_dir(dir_.path());
-    const std::string content = regular_file_content(path);
-    const WriteResult result = write_installed_version(path, kNewStamp);
+    const std::string before = content();
+    const WriteResult result = write_installed_version(path_, kNewStamp);
     EXPECT_FALSE(result);
     EXPECT_NE(result.error.find(GetParam().reason), std::string::npos) << result.error;
     EXPECT_EQ(list_dir(dir_.path()), names);
-    EXPECT_EQ(regular_file_content(path), content);
+    EXPECT_EQ(content(), before);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -276,38 +242,25 @@ int run_as_nobody(const std::function<int()> &body)
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST_F(SettingsWrite, FailsInAnUnwritableDirectoryAndKeepsTheFile)
+// As nobody: a directory that may not be written (file 0666), a file that may not (dir 0777).
+TEST_F(SettingsWrite, FailsWhereTheUserMayNotWriteAndKeepsTheFile)
 {
-    write_file(path_, kBefore);
-    ASSERT_EQ(::chmod(path_.c_str(), 0666), 0);
-    ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
-    const int status = run_as_nobody([&] {
-        const WriteResult result = write_installed_version(path_, kNewStamp);
-        return !result && result.error.find("Permission denied") != std::string::npos ? 0 : 1;
-    });
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(read_file(path_), kBefore);
-    EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
-}
-
-TEST_F(SettingsWrite, LeavesAFileTheUserMayNotWriteInAWritableDirectory)
-{
-    write_file(path_, kBefore);
-    ASSERT_EQ(::chmod(path_.c_str(), 0644), 0);
-    ASSERT_EQ(::chmod(dir_.path().c_str(), 0777), 0);
-    const int status = run_as_nobody([&] {
-        const WriteResult result = write_installed_version(path_, kNewStamp);
-        return !result && result.error.find("Permission denied") != std::string::npos ? 0 : 1;
-    });
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(read_file(path_), kBefore);
-    EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
+    for (const auto &[file_mode, dir_mode] : {std::pair {0666, 0755}, std::pair {0644, 0777}}) {
+        write_file(path_, kBefore);
+        ASSERT_EQ(::chmod(path_.c_str(), file_mode), 0);
+        ASSERT_EQ(::chmod(dir_.path().c_str(), dir_mode), 0);
+        const int status = run_as_nobody([&] {
+            const WriteResult result = write_installed_version(path_, kNewStamp);
+            return !result && result.error.find("Permission denied") != std::string::npos ? 0 : 1;
+        });
+        EXPECT_EQ(status, 0) << std::oct << dir_mode;
+        EXPECT_EQ(read_file(path_), kBefore);
+        EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
+    }
 }
 
 // Where the file system offers unnamed temporary files, and where it doesn't.
 enum class TempKind { Unnamed, Named };
-
-std::string temp_kind_name(TempKind kind) { return kind == TempKind::Unnamed ? "UnnamedTemp" : "NamedTemp"; }
 
 void use_temp_kind(TempKind kind)
 {
@@ -317,116 +270,63 @@ void use_temp_kind(TempKind kind)
 
 struct FaultCase {
     const char *name;
+    TempKind kind;
     Call call;
     int error;
     int skip;
     const char *reason;
+    bool also_new;   // the same fault when there was no file leaves none
 };
 
-class WriteFault : public ::testing::TestWithParam<std::tuple<TempKind, FaultCase>> {
-protected:
-    void TearDown() override { testing::disarm_faults(); }
-
-    ScratchDir dir_;
-    const std::string path_ = dir_.file("tsetting.ini");
-};
+class WriteFault : public ::testing::TestWithParam<FaultCase>, protected InScratchDir {};
 
 TEST_P(WriteFault, LeavesTheOldFileByteIdenticalAndNoTemporaryFile)
 {
-    const auto &[kind, fault] = GetParam();
+    const FaultCase &fault = GetParam();
     const std::string before = with_padding(kBefore);
     write_file(path_, before);
-    use_temp_kind(kind);
+    use_temp_kind(fault.kind);
     testing::arm_fault(fault.call, fault.error, fault.skip);
-
     const WriteResult result = write_installed_version(path_, kNewStamp);
     EXPECT_FALSE(result);
     EXPECT_NE(result.error.find(fault.reason), std::string::npos) << result.error;
     EXPECT_EQ(read_file(path_), before);
     EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
-}
-
-const FaultCase kCommonFaults[] = {
-    {"DiskFullAtFirstWrite", Call::Write, ENOSPC, 0, "No space left on device"},
-    {"IoErrorMidCopy", Call::Write, EIO, 3, "Input/output error"},
-    {"DiskFullAtFlush", Call::Fsync, ENOSPC, 0, "No space left on device"},
-    {"IoErrorAtFlush", Call::Fsync, EIO, 0, "Input/output error"},
-    {"IoErrorAtRename", Call::Rename, EIO, 0, "Input/output error"},
-};
-
-void PrintTo(const FaultCase &fault, std::ostream *out) { *out << fault.name; }
-void PrintTo(TempKind kind, std::ostream *out) { *out << temp_kind_name(kind); }
-std::string fault_case_name(const ::testing::TestParamInfo<std::tuple<TempKind, FaultCase>> &row)
-{
-    return temp_kind_name(std::get<0>(row.param)) + "_" + std::get<1>(row.param).name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Steps, WriteFault,
-                         ::testing::Combine(::testing::Values(TempKind::Unnamed, TempKind::Named),
-                                            ::testing::ValuesIn(kCommonFaults)),
-                         fault_case_name);
-
-INSTANTIATE_TEST_SUITE_P(
-    UnnamedSteps, WriteFault,
-    ::testing::Combine(::testing::Values(TempKind::Unnamed),
-                       ::testing::Values(FaultCase {"DiskFullAtCreate", Call::OpenUnnamed, ENOSPC, 0, "No space left on device"},
-                                         FaultCase {"DiskFullAtLink", Call::Link, ENOSPC, 0, "No space left on device"})),
-    fault_case_name);
-
-INSTANTIATE_TEST_SUITE_P(
-    NamedSteps, WriteFault,
-    ::testing::Combine(::testing::Values(TempKind::Named),
-                       ::testing::Values(FaultCase {"DiskFullAtCreate", Call::CreateNamed, ENOSPC, 0, "No space left on device"},
-                                         FaultCase {"ReadOnlyFileSystemAtCreate", Call::CreateNamed, EROFS, 0, "Read-only file system"})),
-    fault_case_name);
-
-// A fault while creating a file that didn't exist leaves no file at all.
-struct NewFileFault {
-    const char *name;
-    TempKind kind;
-    Call call;
-    int error;
-};
-
-void PrintTo(const NewFileFault &fault, std::ostream *out) { *out << fault.name; }
-
-class NewFileWriteFault : public ::testing::TestWithParam<NewFileFault> {
-protected:
-    void TearDown() override { testing::disarm_faults(); }
-
-    ScratchDir dir_;
-};
-
-TEST_P(NewFileWriteFault, LeavesNoFileWhereThereWasNone)
-{
-    use_temp_kind(GetParam().kind);
-    testing::arm_fault(GetParam().call, GetParam().error);
-    EXPECT_FALSE(write_installed_version(dir_.file("tsetting.ini"), kNewStamp));
+    if (!fault.also_new)
+        return;
+    ASSERT_EQ(::unlink(path_.c_str()), 0);
+    testing::arm_fault(fault.call, fault.error);
+    EXPECT_FALSE(write_installed_version(path_, kNewStamp));
     EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {});
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps, NewFileWriteFault,
-    ::testing::Values(NewFileFault {"UnnamedDiskFullAtCreate", TempKind::Unnamed, Call::OpenUnnamed, ENOSPC},
-                      NewFileFault {"UnnamedDiskFullAtWrite", TempKind::Unnamed, Call::Write, ENOSPC},
-                      NewFileFault {"UnnamedIoErrorAtFlush", TempKind::Unnamed, Call::Fsync, EIO},
-                      NewFileFault {"UnnamedDiskFullAtLink", TempKind::Unnamed, Call::Link, ENOSPC},
-                      NewFileFault {"NamedDiskFullAtCreate", TempKind::Named, Call::CreateNamed, ENOSPC},
-                      NewFileFault {"NamedDiskFullAtWrite", TempKind::Named, Call::Write, ENOSPC},
-                      NewFileFault {"NamedIoErrorAtFlush", TempKind::Named, Call::Fsync, EIO},
-                      NewFileFault {"NamedIoErrorAtRename", TempKind::Named, Call::Rename, EIO}),
-    [](const auto &row) { return std::string(row.param.name); });
+constexpr auto U = TempKind::Unnamed;
+constexpr auto N = TempKind::Named;
+constexpr const char *kNoSpace = "No space left on device";
+constexpr const char *kIo = "Input/output error";
+constexpr const char *kNotPermitted = "Operation not permitted";
+constexpr const char *kReadOnlyFs = "Read-only file system";
 
-TEST_F(SettingsWrite, FailsWhenThePermissionsCantBeSetAndKeepsTheFile)
-{
-    write_file(path_, kBefore);
-    testing::arm_fault(Call::Fchmod, EPERM);
-    const WriteResult result = write_installed_version(path_, kNewStamp);
-    EXPECT_FALSE(result);
-    EXPECT_NE(result.error.find("Operation not permitted"), std::string::npos) << result.error;
-    EXPECT_EQ(read_file(path_), kBefore);
-    EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
-}
+const FaultCase kFaults[] = {
+    {"Unnamed_DiskFullAtCreate", U, Call::OpenUnnamed, ENOSPC, 0, kNoSpace, true},
+    {"Unnamed_DiskFullAtFirstWrite", U, Call::Write, ENOSPC, 0, kNoSpace, true},
+    {"Unnamed_IoErrorMidCopy", U, Call::Write, EIO, 3, kIo, false},
+    {"Unnamed_DiskFullAtFlush", U, Call::Fsync, ENOSPC, 0, kNoSpace, false},
+    {"Unnamed_IoErrorAtFlush", U, Call::Fsync, EIO, 0, kIo, true},
+    {"Unnamed_DiskFullAtLink", U, Call::Link, ENOSPC, 0, kNoSpace, true},
+    {"Unnamed_IoErrorAtRename", U, Call::Rename, EIO, 0, kIo, false},
+    {"Unnamed_PermissionsCantBeSet", U, Call::Fchmod, EPERM, 0, kNotPermitted, false},
+    {"Named_DiskFullAtCreate", N, Call::CreateNamed, ENOSPC, 0, kNoSpace, true},
+    {"Named_ReadOnlyFileSystemAtCreate", N, Call::CreateNamed, EROFS, 0, kReadOnlyFs, false},
+    {"Named_DiskFullAtFirstWrite", N, Call::Write, ENOSPC, 0, kNoSpace, true},
+    {"Named_IoErrorMidCopy", N, Call::Write, EIO, 3, kIo, false},
+    {"Named_DiskFullAtFlush", N, Call::Fsync, ENOSPC, 0, kNoSpace, false},
+    {"Named_IoErrorAtFlush", N, Call::Fsync, EIO, 0, kIo, true},
+    {"Named_IoErrorAtRename", N, Call::Rename, EIO, 0, kIo, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Steps, WriteFault, ::testing::ValuesIn(kFaults),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(SettingsWrite, SucceedsWhenOnlyTheDirectoryFlushFailsAfterTheRename)
 {
@@ -447,30 +347,7 @@ TEST_F(SettingsWrite, RemovesATemporaryFileAKilledWriterLeft)
               (std::vector<std::string> {".tsetting.ini.kestrival-long-name", "tsetting.ini"}));
 }
 
-// A child that writes the two stamps in turn and reports each finished write on `progress`.
-pid_t start_alternating_writer(const std::string &path, int progress)
-{
-    const pid_t child = ::fork();
-    if (child == 0) {
-        for (int i = 0; i < kWritesPerRound; ++i) {
-            if (!write_installed_version(path, i % 2 == 0 ? kNewStamp : kOldStamp))
-                ::_exit(1);
-            const char done = '.';
-            if (::write(progress, &done, 1) != 1)
-                ::_exit(1);
-        }
-        ::_exit(0);
-    }
-    return child;
-}
-
-class KilledWriter : public ::testing::TestWithParam<TempKind> {
-protected:
-    void TearDown() override { testing::disarm_faults(); }
-
-    ScratchDir dir_;
-    const std::string path_ = dir_.file("tsetting.ini");
-};
+class KilledWriter : public ::testing::TestWithParam<TempKind>, protected InScratchDir {};
 
 TEST_P(KilledWriter, LeavesTheOldOrTheNewFileAndNoTemporaryFileOnceWrittenAgain)
 {
@@ -479,15 +356,20 @@ TEST_P(KilledWriter, LeavesTheOldOrTheNewFileAndNoTemporaryFileOnceWrittenAgain)
     const std::string after = with_padding(kAfter, kSmallPaddingBytes);
     write_file(path_, before);
     std::mt19937 random(std::random_device {}());
-
     for (int round = 0; round < kKillRounds; ++round) {
         int progress[2];
         ASSERT_EQ(::pipe(progress), 0);
-        const pid_t writer = start_alternating_writer(path_, progress[1]);
+        const pid_t writer = ::fork();
+        // The child writes the two stamps in turn and reports each finished write.
+        for (int i = 0; writer == 0 && i < kWritesPerRound; ++i) {
+            if (!write_installed_version(path_, i % 2 == 0 ? kNewStamp : kOldStamp) || ::write(progress[1], "", 1) != 1)
+                ::_exit(1);
+        }
+        if (writer == 0)
+            ::_exit(0);
         ::close(progress[1]);
-        const int writes_to_wait_for = std::uniform_int_distribution<int>(0, kMaxWritesBeforeKill)(random);
         char done;
-        for (int i = 0; i < writes_to_wait_for && ::read(progress[0], &done, 1) == 1; ++i) {
+        for (int i = std::uniform_int_distribution(0, kMaxWritesBeforeKill)(random); i > 0 && ::read(progress[0], &done, 1) == 1; --i) {
         }
         ::usleep(std::uniform_int_distribution<useconds_t>(0, kMaxKillDelayMicroseconds)(random));
         ::kill(writer, SIGKILL);
@@ -502,7 +384,6 @@ TEST_P(KilledWriter, LeavesTheOldOrTheNewFileAndNoTemporaryFileOnceWrittenAgain)
         EXPECT_LE(names.size(), 1u);
         for (const auto &name : names)
             EXPECT_TRUE(name.starts_with(".tsetting.ini.kestrival-")) << name;
-
         ASSERT_TRUE(write_installed_version(path_, kOldStamp));
         EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
         ASSERT_EQ(read_file(path_), before);
@@ -510,7 +391,7 @@ TEST_P(KilledWriter, LeavesTheOldOrTheNewFileAndNoTemporaryFileOnceWrittenAgain)
 }
 
 INSTANTIATE_TEST_SUITE_P(Temps, KilledWriter, ::testing::Values(TempKind::Unnamed, TempKind::Named),
-                         [](const auto &row) { return temp_kind_name(row.param); });
+                         [](const auto &row) { return row.param == TempKind::Unnamed ? "UnnamedTemp" : "NamedTemp"; });
 
 TEST_F(SettingsWrite, TwoProcessesWritingAtOnceNeverMixTheFile)
 {
