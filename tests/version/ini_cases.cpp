@@ -13,42 +13,31 @@ char decode_one(std::string_view text, std::size_t &i)
 {
     if (text[i] != '\\')
         return text[i++];
-    if (i + 1 >= text.size())
-        throw std::runtime_error("dangling backslash");
-    i += 2;
-    switch (text[i - 1]) {
-    case 'n': return '\n';
-    case 'r': return '\r';
-    case 't': return '\t';
-    case '\\': return '\\';
-    case 'x': {
-        const std::string hex(text.substr(i, 2));
-        i += 2;
-        if (hex.size() != 2 || hex.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-            throw std::runtime_error("bad \\x escape");
-        return static_cast<char>(std::stoi(hex, nullptr, 16));
-    }
-    default: throw std::runtime_error("unknown escape");
-    }
+    const std::string_view plain = "nrt\\", meant = "\n\r\t\\";
+    const char k = text.at(i + 1);
+    i += k == 'x' ? 4 : 2;
+    if (k == 'x')
+        return static_cast<char>(std::stoi(std::string(text.substr(i - 2, 2)), nullptr, 16));
+    if (plain.find(k) == std::string_view::npos)
+        throw std::runtime_error("unknown escape");
+    return meant[plain.find(k)];
 }
 
+// \{N*c} is N times the byte c, itself possibly escaped.
 std::string decode(std::string_view text)
 {
     std::string out;
     for (std::size_t i = 0; i < text.size();) {
-        if (text.substr(i, 2) != "\\{") {
+        if (!text.substr(i).starts_with("\\{")) {
             out += decode_one(text, i);
             continue;
         }
         const std::size_t star = text.find('*', i);
         std::size_t j = star + 1;
-        if (star == std::string_view::npos || j >= text.size())
-            throw std::runtime_error("bad \\{N*c} escape");
         const auto count = std::stoul(std::string(text.substr(i + 2, star - i - 2)));
-        const char c = decode_one(text, j);
-        if (j >= text.size() || text[j] != '}')
+        out.append(count, decode_one(text, j));
+        if (text.at(j) != '}')
             throw std::runtime_error("\\{N*c without }");
-        out.append(count, c);
         i = j + 1;
     }
     return out;

@@ -1,3 +1,4 @@
+#include "dribble_source.h"
 #include "ini_cases.h"
 #include "version/constants.h"
 #include "version/ini.h"
@@ -10,21 +11,6 @@ namespace kestrival::version {
 namespace {
 
 using testing::ReadCase;
-
-// Hands out at most `step` bytes per read, so units and line breaks fall across reads.
-class DribbleSource final : public ByteSource {
-public:
-    DribbleSource(std::string_view bytes, std::size_t step) : bytes_(bytes), step_(step) {}
-    [[nodiscard]] std::uint64_t size() const override { return bytes_.size(); }
-    std::size_t read(std::uint64_t offset, char *buf, std::size_t n) const override
-    {
-        return MemorySource(bytes_).read(offset, buf, std::min(n, step_));
-    }
-
-private:
-    std::string_view bytes_;
-    std::size_t step_;
-};
 
 class ReadTable : public ::testing::TestWithParam<ReadCase> {};
 
@@ -79,7 +65,7 @@ TEST_P(Utf16Read, ReturnsUtf8OfTheValue)
     const auto &[c, big_endian] = GetParam();
     const std::string file = testing::utf16(c.text, big_endian) + c.tail;
     EXPECT_EQ(read_version(file), c.version);
-    EXPECT_EQ(read_version(DribbleSource(file, 1)), c.version);
+    EXPECT_EQ(read_version(testing::DribbleSource(file, 1)), c.version);
 }
 
 INSTANTIATE_TEST_SUITE_P(Own, Utf16Read, ::testing::Combine(::testing::ValuesIn(kUtf16Cases), ::testing::Bool()),
@@ -131,7 +117,7 @@ TEST(ReadVersion, FindsAValueAcrossTheReadWindow)
     for (const std::size_t pad : {kReadChunkBytes - 14, kReadChunkBytes - 8, kReadChunkBytes - 2}) {
         const std::string file = "[DB]\r\n;" + std::string(pad, 'x') + "\r\nVersion=20240101\r\n";
         EXPECT_EQ(read_version(file), "20240101") << pad;
-        EXPECT_EQ(read_version(DribbleSource(file, 4093)), "20240101") << pad;
+        EXPECT_EQ(read_version(testing::DribbleSource(file, 4093)), "20240101") << pad;
     }
 }
 
