@@ -12,6 +12,7 @@
 namespace {
 
 using namespace kestrival::version;
+using testing::DribbleSource;
 
 std::uint64_t fnv1a(std::string_view bytes)
 {
@@ -50,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const std::string value = read_version(bytes);
     check(value.size() <= kMaxVersionBytes, "value longer than the limit");
-    check(read_version(kestrival::version::testing::DribbleSource(bytes, 1 + h % 7)) == value, "value depends on read sizes");
+    check(read_version(DribbleSource(bytes, 1 + h % 7)) == value, "value depends on read sizes");
 
     const std::string stamp = stamp_from(h);
     const VersionEdit edit = plan_version_edit(MemorySource(bytes), stamp);
