@@ -116,7 +116,7 @@ TEST_F(SettingsWrite, KeepsPermissionBitsOwnerAndGroup)
 
 TEST_F(SettingsWrite, CreatesAMissingFileWithTheUsualModeLessTheUmask)
 {
-    for (const mode_t mask : {mode_t {022}, mode_t {077}}) {
+    for (const mode_t mask : {mode_t {0}, mode_t {077}}) {
         ::unlink(path_.c_str());
         const mode_t previous = ::umask(mask);
         const WriteResult result = write_installed_version(path_, kNewStamp);
