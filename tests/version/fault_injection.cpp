@@ -20,16 +20,11 @@ std::array<Fault, 7> faults;
 // Whether this call is to fail; sets errno when it is.
 bool fails(Call call)
 {
-    Fault &fault = faults[static_cast<std::size_t>(call)];
-    if (fault.count == 0)
+    Fault &f = faults[static_cast<std::size_t>(call)];
+    if (f.count == 0 || f.skip-- > 0)
         return false;
-    if (fault.skip > 0) {
-        --fault.skip;
-        return false;
-    }
-    if (fault.count > 0)
-        --fault.count;
-    errno = fault.error;
+    f.count -= f.count > 0 ? 1 : 0;
+    errno = f.error;
     return true;
 }
 

@@ -8,69 +8,48 @@ namespace kestrival::version::testing {
 
 namespace {
 
-constexpr std::string_view kMissing = "<missing>";
-
-int hex_digit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    throw std::invalid_argument("bad hex digit in escape");
-}
-
 // Decodes one byte starting at text[i] (plain or escaped) and moves i past it.
 char decode_one(std::string_view text, std::size_t &i)
 {
     if (text[i] != '\\')
         return text[i++];
-    if (i + 1 >= text.size())
-        throw std::invalid_argument("dangling backslash");
-    const char k = text[i + 1];
-    i += 2;
-    switch (k) {
-    case 'n':
-        return '\n';
-    case 'r':
-        return '\r';
-    case 't':
-        return '\t';
-    case '\\':
-        return '\\';
-    case 'x':
-        if (i + 2 > text.size())
-            throw std::invalid_argument("short \\x escape");
-        i += 2;
-        return static_cast<char>(hex_digit(text[i - 2]) * 16 + hex_digit(text[i - 1]));
-    default:
-        throw std::invalid_argument(std::string("unknown escape \\") + k);
-    }
+    const std::string_view plain = "nrt\\", meant = "\n\r\t\\";
+    const char k = text.at(i + 1);
+    i += k == 'x' ? 4 : 2;
+    if (k == 'x')
+        return static_cast<char>(std::stoi(std::string(text.substr(i - 2, 2)), nullptr, 16));
+    if (plain.find(k) == std::string_view::npos)
+        throw std::runtime_error("unknown escape");
+    return meant[plain.find(k)];
 }
 
-std::vector<std::string> split_tabs(const std::string &line)
+// \{N*c} is N times the byte c, itself possibly escaped.
+std::string decode(std::string_view text)
 {
-    std::vector<std::string> fields;
-    std::size_t from = 0;
-    for (;;) {
-        const std::size_t tab = line.find('\t', from);
-        fields.push_back(line.substr(from, tab - from));
-        if (tab == std::string::npos)
-            return fields;
-        from = tab + 1;
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        if (!text.substr(i).starts_with("\\{")) {
+            out += decode_one(text, i);
+            continue;
+        }
+        const std::size_t star = text.find('*', i);
+        std::size_t j = star + 1;
+        const auto count = std::stoul(std::string(text.substr(i + 2, star - i - 2)));
+        out.append(count, decode_one(text, j));
+        if (text.at(j) != '}')
+            throw std::runtime_error("\\{N*c without }");
+        i = j + 1;
     }
+    return out;
 }
 
 std::optional<std::string> decode_file(const std::string &field)
 {
-    if (field == kMissing)
-        return std::nullopt;
-    return decode_escapes(field);
+    return field == "<missing>" ? std::nullopt : std::optional(decode(field));
 }
 
-// Rows of a table, header dropped, each split into at least `columns` fields.
-std::vector<std::vector<std::string>> load_rows(const std::string &path, std::size_t columns)
+// Rows of a table, header dropped, each split into four fields.
+std::vector<std::vector<std::string>> load_rows(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -80,43 +59,22 @@ std::vector<std::vector<std::string>> load_rows(const std::string &path, std::si
     for (int number = 1; std::getline(in, line); ++number) {
         if (number == 1 || line.empty())
             continue;
-        auto fields = split_tabs(line);
-        if (fields.size() < columns - 1)
-            throw std::runtime_error(path + ":" + std::to_string(number) + ": too few columns");
-        fields.resize(std::max(fields.size(), columns));
+        std::vector<std::string> fields(1);
+        for (const char c : line) {
+            if (c == '\t')
+                fields.emplace_back();
+            else
+                fields.back().push_back(c);
+        }
+        if (fields.size() < 3 || fields.size() > 4)
+            throw std::runtime_error(path + ":" + std::to_string(number) + ": bad column count");
+        fields.resize(4);
         rows.push_back(std::move(fields));
     }
     return rows;
 }
 
 } // namespace
-
-std::string decode_escapes(std::string_view text)
-{
-    std::string out;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        if (text.substr(i, 2) != "\\{") {
-            out += decode_one(text, i);
-            continue;
-        }
-        const std::size_t star = text.find('*', i);
-        if (star == std::string_view::npos)
-            throw std::invalid_argument("\\{ without *");
-        const std::string count(text.substr(i + 2, star - i - 2));
-        if (count.empty() || count.find_first_not_of("0123456789") != std::string::npos)
-            throw std::invalid_argument("\\{N* with a bad count");
-        std::size_t j = star + 1;
-        if (j >= text.size())
-            throw std::invalid_argument("\\{N* without a byte");
-        const char c = decode_one(text, j);
-        if (j >= text.size() || text[j] != '}')
-            throw std::invalid_argument("\\{N*c without }");
-        out.append(std::stoul(count), c);
-        i = j + 1;
-    }
-    return out;
-}
 
 std::string ini_cases_dir()
 {
@@ -129,17 +87,29 @@ std::string ini_cases_dir()
 std::vector<ReadCase> load_read_cases(const std::string &dir)
 {
     std::vector<ReadCase> cases;
-    for (auto &f : load_rows(dir + "/read.tsv", 4))
-        cases.push_back({f[0], decode_file(f[1]), decode_escapes(f[2]), f[3]});
+    for (auto &f : load_rows(dir + "/read.tsv"))
+        cases.push_back({f[0], decode_file(f[1]), decode(f[2]), f[3]});
     return cases;
 }
 
 std::vector<WriteCase> load_write_cases(const std::string &dir)
 {
     std::vector<WriteCase> cases;
-    for (auto &f : load_rows(dir + "/write.tsv", 4))
-        cases.push_back({f[0], decode_file(f[1]), decode_escapes(f[2]), decode_escapes(f[3])});
+    for (auto &f : load_rows(dir + "/write.tsv"))
+        cases.push_back({f[0], decode_file(f[1]), decode(f[2]), decode(f[3])});
     return cases;
+}
+
+std::string utf16(std::u16string_view text, bool big_endian, bool mark)
+{
+    std::string out = mark ? (big_endian ? "\xFE\xFF" : "\xFF\xFE") : "";
+    for (const char16_t u : text) {
+        const char hi = static_cast<char>(u >> 8);
+        const char lo = static_cast<char>(u & 0xFF);
+        out += big_endian ? hi : lo;
+        out += big_endian ? lo : hi;
+    }
+    return out;
 }
 
 } // namespace kestrival::version::testing

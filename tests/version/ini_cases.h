@@ -8,10 +8,6 @@
 
 namespace kestrival::version::testing {
 
-// The table's escapes undone: \n \r \t \\, \xHH, and \{N*c} for N repetitions of the byte c
-// (itself possibly escaped). Throws std::invalid_argument on a malformed escape.
-[[nodiscard]] std::string decode_escapes(std::string_view text);
-
 struct ReadCase {
     std::string name;
     std::optional<std::string> file;   // nullopt: the file does not exist
@@ -29,9 +25,12 @@ struct WriteCase {
 // The folder holding read.tsv and write.tsv: $KESTRIVAL_TEST_DATA/ini-cases.
 [[nodiscard]] std::string ini_cases_dir();
 
-// The tables' rows, in file order. Throws std::runtime_error when a table can't be read or a
-// row is malformed, naming the file and line.
+// The tables' rows, in file order, escapes (\n \r \t \\ \xHH, \{N*c} for N bytes c) undone.
+// Throw when a table can't be read or a row is malformed.
 [[nodiscard]] std::vector<ReadCase> load_read_cases(const std::string &dir);
 [[nodiscard]] std::vector<WriteCase> load_write_cases(const std::string &dir);
+
+// The UTF-16 bytes of `text` in the given order, after a byte order mark if `mark`.
+[[nodiscard]] std::string utf16(std::u16string_view text, bool big_endian, bool mark = true);
 
 } // namespace kestrival::version::testing

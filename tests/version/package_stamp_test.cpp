@@ -7,7 +7,6 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
-#include <functional>
 #include <optional>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -22,12 +21,11 @@ using testing::WorkingDir;
 constexpr std::int64_t kFirstSecondOf1601 = -11644473600;
 constexpr std::int64_t kFirstSecondOf10000 = 253402300800;
 constexpr std::int64_t kFirstSecondOf30828 = 910670515200;
-// 2024-03-01 00:30 in UTC+8 is still 2024-02-29 in UTC.
-constexpr std::int64_t kHalfPastMidnightInShanghai = 1709224200;
-
-// A POSIX zone rule, so the tests don't depend on an installed time-zone database.
-constexpr const char *kChinaStandardTime = "CST-8";
-// As far east as zones go, so the local date differs from the UTC one for most of the day.
+constexpr std::int64_t kLeapDay2024 = 1709164800;
+// 2024-03-01 00:30 in UTC+14 is still 2024-02-29 in UTC.
+constexpr std::int64_t kHalfPastMidnightInUtcPlus14 = kLeapDay2024 + 37800;
+// As far east as zones go, so the local date differs from the UTC one for most of the day. A
+// POSIX zone rule, so the tests don't depend on an installed time-zone database.
 constexpr const char *kLineIslandsTime = "LINT-14";
 
 struct DateCase {
@@ -48,8 +46,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         DateCase {"Epoch", 0, CalendarDate {1970, 1, 1}},
         DateCase {"LastSecondBeforeTheEpoch", -1, CalendarDate {1969, 12, 31}},
-        DateCase {"LeapDay", 1709164800, CalendarDate {2024, 2, 29}},
-        DateCase {"EastOfUtcJustAfterLocalMidnight", kHalfPastMidnightInShanghai, CalendarDate {2024, 2, 29}},
+        DateCase {"LeapDay", kLeapDay2024, CalendarDate {2024, 2, 29}},
         DateCase {"Year2000IsLeap", 951782400, CalendarDate {2000, 2, 29}},
         DateCase {"Year2100IsNotLeap", 4107542400, CalendarDate {2100, 3, 1}},
         DateCase {"Beyond32BitSeconds", 4294967296, CalendarDate {2106, 2, 7}},
@@ -62,68 +59,32 @@ INSTANTIATE_TEST_SUITE_P(
         DateCase {"Int64Max", INT64_MAX, std::nullopt}),
     [](const auto &row) { return std::string(row.param.name); });
 
-struct FormatCase {
-    const char *name;
-    CalendarDate date;
-    const char *expected;
-};
-
-class FormatStamp : public ::testing::TestWithParam<FormatCase> {};
-
-TEST_P(FormatStamp, PadsYearMonthAndDay)
+TEST(FormatStamp, PadsToEightDigitsAndWidensForFiveDigitYears)
 {
-    EXPECT_EQ(format_stamp(GetParam().date), GetParam().expected);
+    EXPECT_EQ(format_stamp({1601, 1, 1}), "16010101");
+    EXPECT_EQ(format_stamp({10000, 1, 1}), "100000101");
+    EXPECT_EQ(format_stamp({30827, 12, 31}), "308271231");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Dates, FormatStamp,
-    ::testing::Values(FormatCase {"Ordinary", {2024, 2, 29}, "20240229"},
-                      FormatCase {"EarliestYear", {1601, 1, 1}, "16010101"},
-                      FormatCase {"LastFourDigitYear", {9999, 12, 31}, "99991231"},
-                      FormatCase {"FiveDigitYear", {10000, 1, 1}, "100000101"},
-                      FormatCase {"LatestYear", {30827, 12, 31}, "308271231"}),
-    [](const auto &row) { return std::string(row.param.name); });
-
-// Sets TZ for its lifetime and restores the previous zone.
-class TimeZone {
-public:
-    explicit TimeZone(const char *zone)
-    {
-        if (const char *old = std::getenv("TZ"))
-            previous_ = old;
-        ::setenv("TZ", zone, 1);
-        ::tzset();
-    }
-    ~TimeZone()
-    {
-        if (previous_)
-            ::setenv("TZ", previous_->c_str(), 1);
-        else
-            ::unsetenv("TZ");
-        ::tzset();
-    }
-    TimeZone(const TimeZone &) = delete;
-    TimeZone &operator=(const TimeZone &) = delete;
-
-private:
-    std::optional<std::string> previous_;
-};
-
-std::string local_date_now()
+// Far east of UTC for the rest of the process; only the stamp tests read the zone.
+void use_far_east_zone()
 {
-    const std::time_t now = std::time(nullptr);
-    std::tm local {};
-    ::localtime_r(&now, &local);
-    return format_stamp({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday});
+    ::setenv("TZ", kLineIslandsTime, 1);
+    ::tzset();
 }
 
-// The local date around a call, so a call that crosses midnight still matches.
-::testing::AssertionResult is_local_date(const std::function<std::string()> &make)
+// Whether the stamp is today's local date, taken on both sides of the call across midnight.
+::testing::AssertionResult stamp_is_local_date()
 {
-    const std::string before = local_date_now();
-    const std::string stamp = make();
-    const std::string after = local_date_now();
-    if (stamp == before || stamp == after)
+    const auto today = [] {
+        const std::time_t now = std::time(nullptr);
+        std::tm local {};
+        ::localtime_r(&now, &local);
+        return format_stamp({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday});
+    };
+    const std::string before = today();
+    const std::string stamp = make_package_date_stamp();
+    if (stamp == before || stamp == today())
         return ::testing::AssertionSuccess();
     return ::testing::AssertionFailure() << stamp << " is not the local date " << before;
 }
@@ -137,58 +98,50 @@ void set_mtime(const std::string &path, std::int64_t seconds)
     ASSERT_EQ(st.st_mtim.tv_sec, seconds) << "the file system did not keep the time";
 }
 
-class PackageDateStamp : public ::testing::Test {
+struct StampCase {
+    const char *name;
+    std::int64_t mtime;
+    const char *expected;   // nullptr: today's local date
+    bool via_link = false;
+};
+
+class PackageDateStamp : public ::testing::TestWithParam<StampCase> {
 protected:
     // tmpfs keeps file times far outside what disk file systems store.
     ScratchDir dir_ {"/dev/shm"};
     WorkingDir cwd_ {dir_.path()};
-    const std::string package_ = "HarrowglimmerPatch.dat";
+    void SetUp() override { use_far_east_zone(); }
 };
 
-TEST_F(PackageDateStamp, IsTheUtcDateOfTheLastWriteEvenEastOfUtc)
+TEST_P(PackageDateStamp, IsTheUtcDateOfThePackagesLastWriteOrTodaysLocalDate)
 {
-    const TimeZone shanghai(kChinaStandardTime);
-    testing::write_file(package_, "package");
-    set_mtime(package_, kHalfPastMidnightInShanghai);
-    EXPECT_EQ(make_package_date_stamp(), "20240229");
+    const std::string file = GetParam().via_link ? "real.dat" : "HarrowglimmerPatch.dat";
+    testing::write_file(file, "package");
+    set_mtime(file, GetParam().mtime);
+    ASSERT_TRUE(!GetParam().via_link || ::symlink("real.dat", "HarrowglimmerPatch.dat") == 0);
+    if (GetParam().expected)
+        EXPECT_EQ(make_package_date_stamp(), GetParam().expected);
+    else
+        EXPECT_TRUE(stamp_is_local_date());
 }
 
-TEST_F(PackageDateStamp, HasAFiveDigitYearAfter9999)
+INSTANTIATE_TEST_SUITE_P(
+    Times, PackageDateStamp,
+    ::testing::Values(StampCase {"EastOfUtcJustAfterLocalMidnight", kHalfPastMidnightInUtcPlus14, "20240229", true},
+                      StampCase {"FiveDigitYear", kFirstSecondOf10000 + 86400 * 40, "100000210"},
+                      StampCase {"Before1601", kFirstSecondOf1601 - 1, nullptr},
+                      StampCase {"After30827", kFirstSecondOf30828, nullptr, true}),
+    [](const auto &row) { return std::string(row.param.name); });
+
+TEST(PackageDateStampMissing, IsTodaysLocalDate)
 {
-    testing::write_file(package_, "package");
-    set_mtime(package_, kFirstSecondOf10000 + 86400 * 40);
-    EXPECT_EQ(make_package_date_stamp(), "100000210");
+    const ScratchDir dir;
+    const WorkingDir cwd(dir.path());
+    use_far_east_zone();
+    EXPECT_TRUE(stamp_is_local_date());
+    ASSERT_EQ(::symlink("nowhere.dat", "HarrowglimmerPatch.dat"), 0);
+    EXPECT_TRUE(stamp_is_local_date());
 }
-
-TEST_F(PackageDateStamp, FollowsASymbolicLinkToThePackage)
-{
-    testing::write_file("real.dat", "package");
-    set_mtime("real.dat", 1709164800);
-    ASSERT_EQ(::symlink("real.dat", package_.c_str()), 0);
-    EXPECT_EQ(make_package_date_stamp(), "20240229");
-}
-
-TEST_F(PackageDateStamp, IsTodaysLocalDateWhenThePackageIsMissing)
-{
-    const TimeZone far_east(kLineIslandsTime);
-    EXPECT_TRUE(is_local_date(make_package_date_stamp));
-    ASSERT_EQ(::symlink("nowhere.dat", package_.c_str()), 0);
-    EXPECT_TRUE(is_local_date(make_package_date_stamp));
-}
-
-class UnconvertiblePackageTime : public PackageDateStamp,
-                                 public ::testing::WithParamInterface<std::int64_t> {};
-
-TEST_P(UnconvertiblePackageTime, GivesTodaysLocalDate)
-{
-    const TimeZone far_east(kLineIslandsTime);
-    testing::write_file(package_, "package");
-    set_mtime(package_, GetParam());
-    EXPECT_TRUE(is_local_date(make_package_date_stamp));
-}
-
-INSTANTIATE_TEST_SUITE_P(Times, UnconvertiblePackageTime,
-                         ::testing::Values(kFirstSecondOf1601 - 1, kFirstSecondOf30828));
 
 } // namespace
 } // namespace kestrival::version

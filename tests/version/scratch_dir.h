@@ -1,6 +1,7 @@
 // Scratch directories and working-directory changes for tests that touch the file system.
 #pragma once
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -13,7 +14,6 @@ public:
     ~ScratchDir();
     ScratchDir(const ScratchDir &) = delete;
     ScratchDir &operator=(const ScratchDir &) = delete;
-
     [[nodiscard]] const std::string &path() const { return path_; }
     [[nodiscard]] std::string file(const std::string &name) const { return path_ + "/" + name; }
 
@@ -24,13 +24,13 @@ private:
 // Changes the working directory for its lifetime and restores the previous one.
 class WorkingDir {
 public:
-    explicit WorkingDir(const std::string &dir);
-    ~WorkingDir();
+    explicit WorkingDir(const std::string &dir) { std::filesystem::current_path(dir); }
+    ~WorkingDir() { std::filesystem::current_path(previous_); }
     WorkingDir(const WorkingDir &) = delete;
     WorkingDir &operator=(const WorkingDir &) = delete;
 
 private:
-    int previous_;
+    std::filesystem::path previous_ = std::filesystem::current_path();
 };
 
 void write_file(const std::string &path, const std::string &bytes);

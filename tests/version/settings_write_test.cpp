@@ -1,13 +1,13 @@
 #include "version/settings_file.h"
 
 #include "fault_injection.h"
+#include "ini_cases.h"
 #include "scratch_dir.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <grp.h>
@@ -16,16 +16,15 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <vector>
 
 namespace kestrival::version {
 namespace {
 
 using testing::Call;
-using testing::ScratchDir;
 using testing::list_dir;
 using testing::read_file;
 using testing::write_file;
+using Names = std::vector<std::string>;
 
 constexpr const char *kOldStamp = "20240101";
 constexpr const char *kNewStamp = "20250615";
@@ -36,7 +35,6 @@ const std::string kAfter = "; installation\r\n[Other]\r\nVersion=keep\r\n[DB]\r\
 constexpr std::size_t kPaddingBytes = 300 * 1024;
 // Enough to make a kill land in the middle of copying now and then, yet keep the loops quick.
 constexpr std::size_t kSmallPaddingBytes = 8 * 1024;
-
 constexpr int kKillRounds = 10;
 constexpr int kWritesPerRound = 200;
 constexpr int kConcurrentWrites = 50;
@@ -44,140 +42,100 @@ constexpr int kConcurrentWrites = 50;
 constexpr int kMaxWritesBeforeKill = 10;
 constexpr useconds_t kMaxKillDelayMicroseconds = 3000;
 constexpr auto kShortLockWait = std::chrono::milliseconds(50);
-
-std::string padding(char fill, std::size_t bytes)
-{
-    std::string lines;
-    while (lines.size() < bytes)
-        lines += "; " + std::string(77, fill) + "\r\n";
-    return lines;
-}
+constexpr uid_t kNobody = 65534;
 
 std::string with_padding(const std::string &content, std::size_t bytes = kPaddingBytes)
 {
-    return padding('a', bytes) + content + padding('b', bytes);
+    return "; " + std::string(bytes, 'a') + "\r\n" + content + "; " + std::string(bytes, 'b') + "\r\n";
 }
 
-class SettingsWrite : public ::testing::Test {
-protected:
-    void TearDown() override { testing::disarm_faults(); }
+struct stat lstat_of(const std::string &path)
+{
+    struct stat st {};
+    ::lstat(path.c_str(), &st);
+    return st;
+}
 
-    ScratchDir dir_;
+// A scratch directory and the settings path in it; no fault outlives a test.
+class InScratchDir {
+protected:
+    ~InScratchDir() { testing::disarm_faults(); }
+    testing::ScratchDir dir_;
     const std::string path_ = dir_.file("tsetting.ini");
 };
+
+class SettingsWrite : public ::testing::Test, protected InScratchDir {};
 
 TEST_F(SettingsWrite, ReplacesTheValueAndKeepsEveryOtherByte)
 {
     write_file(path_, with_padding(kBefore));
     ASSERT_TRUE(write_installed_version(path_, kNewStamp));
     EXPECT_EQ(read_file(path_), with_padding(kAfter));
-    EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
+    EXPECT_EQ(list_dir(dir_.path()), Names {"tsetting.ini"});
 }
 
-TEST_F(SettingsWrite, CreatesAMissingFileWithSectionAndKey)
+// Appending a section, inserting a key, a UTF-16 file and one without a final line end.
+TEST_F(SettingsWrite, GivesTheStampAndKeepsTheRestWhateverTheShape)
 {
-    ASSERT_TRUE(write_installed_version(path_, kNewStamp));
-    EXPECT_EQ(read_file(path_), "[DB]\r\nVersion=20250615\r\n");
-    EXPECT_EQ(read_installed_version(path_), kNewStamp);
+    const std::pair<std::string, std::string> shapes[] = {
+        {"[Other]\r\nA=1\r\n", "[Other]\r\nA=1\r\n"},
+        {"[DB]\nPath=x\n", "Path=x\n"},
+        {testing::utf16(u"[DB]\r\nVersion=1\r\nB=2\r\n", false), testing::utf16(u"B=2\r\n", false, false)},
+        {"[X]\nB=2\n[DB]\nVersion=1", "[X]\nB=2\n"},
+    };
+    for (const auto &[content, kept] : shapes) {
+        write_file(path_, content);
+        const WriteResult result = write_installed_version(path_, kNewStamp);
+        ASSERT_TRUE(result) << result.error;
+        EXPECT_EQ(read_installed_version(path_), kNewStamp);
+        EXPECT_NE(read_file(path_).find(kept), std::string::npos) << content;
+    }
 }
-
-// Existing files of every shape read back the stamp after the write and keep their other lines.
-struct ShapeCase {
-    const char *name;
-    std::string content;
-    std::string kept;
-};
-
-class WriteThenRead : public ::testing::TestWithParam<ShapeCase> {
-protected:
-    ScratchDir dir_;
-    const std::string path_ = dir_.file("tsetting.ini");
-};
-
-TEST_P(WriteThenRead, GivesTheStampAndKeepsTheRest)
-{
-    write_file(path_, GetParam().content);
-    const WriteResult result = write_installed_version(path_, kNewStamp);
-    ASSERT_TRUE(result) << result.error;
-    EXPECT_EQ(read_installed_version(path_), kNewStamp);
-    EXPECT_NE(read_file(path_).find(GetParam().kept), std::string::npos);
-}
-
-std::string utf16le(std::string_view ascii)
-{
-    std::string bytes = "\xFF\xFE";
-    for (const char c : ascii)
-        bytes += std::string {c, '\0'};
-    return bytes;
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Shapes, WriteThenRead,
-    ::testing::Values(ShapeCase {"NoDbSection", "[Other]\r\nA=1\r\n", "[Other]\r\nA=1\r\n"},
-                      ShapeCase {"NoVersionKey", "[DB]\nPath=x\n", "Path=x\n"},
-                      ShapeCase {"FreeTextValue", "[DB]\nVersion=not a date\nB=2\n", "B=2\n"},
-                      ShapeCase {"NamesInOtherCase", "[db]\r\nversion=1\r\nB=2\r\n", "B=2\r\n"},
-                      ShapeCase {"Utf8Mark", "\xEF\xBB\xBF[DB]\r\nVersion=1\r\n", "\xEF\xBB\xBF[DB]\r\n"},
-                      ShapeCase {"Utf16", utf16le("[DB]\r\nVersion=1\r\nB=2\r\n"), utf16le("B=2\r\n").substr(2)},
-                      ShapeCase {"NoFinalLineEnd", "[X]\nB=2\n[DB]\nVersion=1", "[X]\nB=2\n"}),
-    [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(SettingsWrite, WritesNothingWhenTheValueIsAlreadyTheStamp)
 {
     write_file(path_, kAfter);
     const timespec long_ago[2] = {{1000, 0}, {1000, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path_.c_str(), long_ago, 0), 0);
-    struct stat before {};
-    ASSERT_EQ(::stat(path_.c_str(), &before), 0);
-
+    const ino_t inode = lstat_of(path_).st_ino;
     ASSERT_TRUE(write_installed_version(path_, kNewStamp));
-    struct stat after {};
-    ASSERT_EQ(::stat(path_.c_str(), &after), 0);
-    EXPECT_EQ(after.st_ino, before.st_ino);
-    EXPECT_EQ(after.st_mtim.tv_sec, 1000);
+    EXPECT_EQ(lstat_of(path_).st_ino, inode);
+    EXPECT_EQ(lstat_of(path_).st_mtim.tv_sec, 1000);
 }
 
 TEST_F(SettingsWrite, KeepsPermissionBitsOwnerAndGroup)
 {
     write_file(path_, kBefore);
     ASSERT_EQ(::chmod(path_.c_str(), 0640), 0);
-    ASSERT_EQ(::chown(path_.c_str(), 65534, 65534), 0);
+    ASSERT_EQ(::chown(path_.c_str(), kNobody, kNobody), 0);
     ASSERT_TRUE(write_installed_version(path_, kNewStamp));
-    struct stat st {};
-    ASSERT_EQ(::stat(path_.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0640u);
-    EXPECT_EQ(st.st_uid, 65534u);
-    EXPECT_EQ(st.st_gid, 65534u);
+    EXPECT_EQ(lstat_of(path_).st_mode & 07777, 0640u);
+    EXPECT_EQ(lstat_of(path_).st_uid, kNobody);
+    EXPECT_EQ(lstat_of(path_).st_gid, kNobody);
 }
 
-TEST_F(SettingsWrite, GivesANewFileTheUsualModeLessTheUmask)
+TEST_F(SettingsWrite, CreatesAMissingFileWithTheUsualModeLessTheUmask)
 {
-    for (const mode_t mask : {mode_t {022}, mode_t {077}}) {
+    for (const mode_t mask : {mode_t {0}, mode_t {077}}) {
         ::unlink(path_.c_str());
         const mode_t previous = ::umask(mask);
         const WriteResult result = write_installed_version(path_, kNewStamp);
         ::umask(previous);
         ASSERT_TRUE(result) << result.error;
-        struct stat st {};
-        ASSERT_EQ(::stat(path_.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask);
+        EXPECT_EQ(read_file(path_), "[DB]\r\nVersion=20250615\r\n");
+        EXPECT_EQ(lstat_of(path_).st_mode & 07777, 0666 & ~mask);
     }
 }
 
 TEST_F(SettingsWrite, ASymbolicLinkStaysALinkAndItsTargetIsReplaced)
 {
-    const std::string real = dir_.file("real.ini");
-    write_file(real, kBefore);
+    write_file(dir_.file("real.ini"), kBefore);
     ASSERT_EQ(::symlink("middle.ini", path_.c_str()), 0);
-    ASSERT_EQ(::symlink(real.c_str(), dir_.file("middle.ini").c_str()), 0);
-
+    ASSERT_EQ(::symlink(dir_.file("real.ini").c_str(), dir_.file("middle.ini").c_str()), 0);
     ASSERT_TRUE(write_installed_version(path_, kNewStamp));
-    struct stat st {};
-    ASSERT_EQ(::lstat(path_.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-    ASSERT_EQ(::lstat(dir_.file("middle.ini").c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
-    EXPECT_EQ(read_file(real), kAfter);
+    EXPECT_TRUE(S_ISLNK(lstat_of(path_).st_mode));
+    EXPECT_TRUE(S_ISLNK(lstat_of(dir_.file("middle.ini")).st_mode));
+    EXPECT_EQ(read_file(dir_.file("real.ini")), kAfter);
 }
 
 TEST_F(SettingsWrite, ADanglingLinkGetsItsTargetCreated)
@@ -186,67 +144,76 @@ TEST_F(SettingsWrite, ADanglingLinkGetsItsTargetCreated)
     ASSERT_EQ(::symlink("elsewhere/real.ini", path_.c_str()), 0);
     ASSERT_TRUE(write_installed_version(path_, kNewStamp));
     EXPECT_EQ(read_installed_version(dir_.file("elsewhere/real.ini")), kNewStamp);
-    struct stat st {};
-    ASSERT_EQ(::lstat(path_.c_str(), &st), 0);
-    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_TRUE(S_ISLNK(lstat_of(path_).st_mode));
 }
 
-// Paths the write must refuse without touching anything.
+// Runs `body` in a child process as the unprivileged user nobody; whether it gave true.
+bool as_nobody(const std::function<bool()> &body)
+{
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setgroups(0, nullptr) != 0 || ::setresgid(kNobody, kNobody, kNobody) != 0
+            || ::setresuid(kNobody, kNobody, kNobody) != 0)
+            ::_exit(2);
+        ::_exit(body() ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// Paths the write must refuse without touching anything: what is at the path (a link to
+// `link_to`, else a node of type and bits `node`), the directory's bits, and who writes.
 struct RefusedCase {
     const char *name;
-    std::function<void(const std::string &dir)> prepare;
+    const char *link_to;
+    mode_t node;
+    mode_t dir_mode;
+    bool by_nobody;
     const char *reason;
 };
 
-// Reading a FIFO would block; only a regular file's bytes are compared.
-std::string regular_file_content(const std::string &path)
-{
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) ? read_file(path) : std::string();
-}
-
-class RefusedPath : public ::testing::TestWithParam<RefusedCase> {
-protected:
-    ScratchDir dir_;
-};
+class RefusedPath : public ::testing::TestWithParam<RefusedCase>, protected InScratchDir {};
 
 TEST_P(RefusedPath, FailsWithAReasonAndTouchesNothing)
 {
-    GetParam().prepare(dir_.path());
-    const std::string path = dir_.file("tsetting.ini");
-    const auto names = list_dir(dir_.path());
-    const std::string content = regular_file_content(path);
-    const WriteResult result = write_installed_version(path, kNewStamp);
-    EXPECT_FALSE(result);
-    EXPECT_NE(result.error.find(GetParam().reason), std::string::npos) << result.error;
+    const RefusedCase &c = GetParam();
+    if (c.link_to != nullptr)
+        ASSERT_EQ(::symlink(c.link_to, path_.c_str()), 0);
+    else if (S_ISDIR(c.node))
+        ASSERT_EQ(::mkdir(path_.c_str(), c.node & 07777), 0);
+    else if (S_ISFIFO(c.node))
+        ASSERT_EQ(::mkfifo(path_.c_str(), c.node & 07777), 0);
+    else
+        write_file(path_, kBefore);
+    ASSERT_EQ(::chmod(dir_.path().c_str(), c.dir_mode), 0);
+    ASSERT_TRUE(c.link_to != nullptr || ::chmod(path_.c_str(), c.node & 07777) == 0);
+    // Reading a FIFO would block; only a regular file's bytes are compared.
+    const auto content = [&] { return S_ISREG(lstat_of(path_).st_mode) ? read_file(path_) : ""; };
+    const Names names = list_dir(dir_.path());
+    const std::string before = content();
+    const auto refused = [&] {
+        const WriteResult result = write_installed_version(path_, kNewStamp);
+        return !result && result.error.find(c.reason) != std::string::npos;
+    };
+    EXPECT_TRUE(c.by_nobody ? as_nobody(refused) : refused()) << c.reason;
     EXPECT_EQ(list_dir(dir_.path()), names);
-    EXPECT_EQ(regular_file_content(path), content);
+    EXPECT_EQ(content(), before);
 }
+
+constexpr const char *kNotRegular = "is not a regular file";
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, RefusedPath,
     ::testing::Values(
-        RefusedCase {"Directory", [](const std::string &dir) { ::mkdir((dir + "/tsetting.ini").c_str(), 0755); },
-                     "is not a regular file"},
-        RefusedCase {"Fifo", [](const std::string &dir) { ::mkfifo((dir + "/tsetting.ini").c_str(), 0666); },
-                     "is not a regular file"},
-        RefusedCase {"LinkToDevice", [](const std::string &dir) { ::symlink("/dev/null", (dir + "/tsetting.ini").c_str()); },
-                     "\"/dev/null\" is not a regular file"},
-        RefusedCase {"ReadOnlyFile",
-                     [](const std::string &dir) {
-                         write_file(dir + "/tsetting.ini", kBefore);
-                         ::chmod((dir + "/tsetting.ini").c_str(), 0444);
-                     },
-                     "is read-only"},
-        RefusedCase {"LinkLoop",
-                     [](const std::string &dir) {
-                         ::symlink("other.ini", (dir + "/tsetting.ini").c_str());
-                         ::symlink("tsetting.ini", (dir + "/other.ini").c_str());
-                     },
-                     "Too many levels of symbolic links"},
-        RefusedCase {"MissingDirectory",
-                     [](const std::string &dir) { ::symlink("gone/tsetting.ini", (dir + "/tsetting.ini").c_str()); },
-                     "No such file or directory"}),
+        RefusedCase {"Directory", nullptr, S_IFDIR | 0755, 0755, false, kNotRegular},
+        RefusedCase {"Fifo", nullptr, S_IFIFO | 0666, 0755, false, kNotRegular},
+        RefusedCase {"LinkToDevice", "/dev/null", 0, 0755, false, "\"/dev/null\" is not a regular file"},
+        RefusedCase {"ReadOnlyFile", nullptr, S_IFREG | 0444, 0755, false, "is read-only"},
+        RefusedCase {"LinkLoop", "tsetting.ini", 0, 0755, false, "Too many levels of symbolic links"},
+        RefusedCase {"MissingDirectory", "gone/tsetting.ini", 0, 0755, false, "No such file or directory"},
+        RefusedCase {"UnwritableDirectory", nullptr, S_IFREG | 0666, 0755, true, "Permission denied"},
+        RefusedCase {"UnwritableFile", nullptr, S_IFREG | 0644, 0777, true, "Permission denied"}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(SettingsWrite, GivesUpWhenAnotherWriterHoldsTheDirectoryTooLong)
@@ -261,53 +228,8 @@ TEST_F(SettingsWrite, GivesUpWhenAnotherWriterHoldsTheDirectoryTooLong)
     EXPECT_EQ(read_file(path_), kBefore);
 }
 
-// Runs `body` in a child process as the unprivileged user nobody; gives its exit status.
-int run_as_nobody(const std::function<int()> &body)
-{
-    const pid_t child = ::fork();
-    if (child == 0) {
-        if (::setgroups(0, nullptr) != 0 || ::setresgid(65534, 65534, 65534) != 0
-            || ::setresuid(65534, 65534, 65534) != 0)
-            ::_exit(100);
-        ::_exit(body());
-    }
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-TEST_F(SettingsWrite, FailsInAnUnwritableDirectoryAndKeepsTheFile)
-{
-    write_file(path_, kBefore);
-    ASSERT_EQ(::chmod(path_.c_str(), 0666), 0);
-    ASSERT_EQ(::chmod(dir_.path().c_str(), 0755), 0);
-    const int status = run_as_nobody([&] {
-        const WriteResult result = write_installed_version(path_, kNewStamp);
-        return !result && result.error.find("Permission denied") != std::string::npos ? 0 : 1;
-    });
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(read_file(path_), kBefore);
-    EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
-}
-
-TEST_F(SettingsWrite, LeavesAFileTheUserMayNotWriteInAWritableDirectory)
-{
-    write_file(path_, kBefore);
-    ASSERT_EQ(::chmod(path_.c_str(), 0644), 0);
-    ASSERT_EQ(::chmod(dir_.path().c_str(), 0777), 0);
-    const int status = run_as_nobody([&] {
-        const WriteResult result = write_installed_version(path_, kNewStamp);
-        return !result && result.error.find("Permission denied") != std::string::npos ? 0 : 1;
-    });
-    EXPECT_EQ(status, 0);
-    EXPECT_EQ(read_file(path_), kBefore);
-    EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
-}
-
 // Where the file system offers unnamed temporary files, and where it doesn't.
 enum class TempKind { Unnamed, Named };
-
-std::string temp_kind_name(TempKind kind) { return kind == TempKind::Unnamed ? "UnnamedTemp" : "NamedTemp"; }
 
 void use_temp_kind(TempKind kind)
 {
@@ -317,116 +239,61 @@ void use_temp_kind(TempKind kind)
 
 struct FaultCase {
     const char *name;
+    TempKind kind;
     Call call;
     int error;
     int skip;
     const char *reason;
+    bool also_new;   // the same fault when there was no file leaves none
 };
 
-class WriteFault : public ::testing::TestWithParam<std::tuple<TempKind, FaultCase>> {
-protected:
-    void TearDown() override { testing::disarm_faults(); }
-
-    ScratchDir dir_;
-    const std::string path_ = dir_.file("tsetting.ini");
-};
+class WriteFault : public ::testing::TestWithParam<FaultCase>, protected InScratchDir {};
 
 TEST_P(WriteFault, LeavesTheOldFileByteIdenticalAndNoTemporaryFile)
 {
-    const auto &[kind, fault] = GetParam();
+    const FaultCase &fault = GetParam();
     const std::string before = with_padding(kBefore);
     write_file(path_, before);
-    use_temp_kind(kind);
+    use_temp_kind(fault.kind);
     testing::arm_fault(fault.call, fault.error, fault.skip);
-
     const WriteResult result = write_installed_version(path_, kNewStamp);
     EXPECT_FALSE(result);
     EXPECT_NE(result.error.find(fault.reason), std::string::npos) << result.error;
     EXPECT_EQ(read_file(path_), before);
-    EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
+    EXPECT_EQ(list_dir(dir_.path()), Names {"tsetting.ini"});
+    if (!fault.also_new)
+        return;
+    ASSERT_EQ(::unlink(path_.c_str()), 0);
+    testing::arm_fault(fault.call, fault.error);
+    EXPECT_FALSE(write_installed_version(path_, kNewStamp));
+    EXPECT_EQ(list_dir(dir_.path()), Names {});
 }
 
-const FaultCase kCommonFaults[] = {
-    {"DiskFullAtFirstWrite", Call::Write, ENOSPC, 0, "No space left on device"},
-    {"IoErrorMidCopy", Call::Write, EIO, 3, "Input/output error"},
-    {"DiskFullAtFlush", Call::Fsync, ENOSPC, 0, "No space left on device"},
-    {"IoErrorAtFlush", Call::Fsync, EIO, 0, "Input/output error"},
-    {"IoErrorAtRename", Call::Rename, EIO, 0, "Input/output error"},
+constexpr auto U = TempKind::Unnamed;
+constexpr auto N = TempKind::Named;
+constexpr const char *kNoSpace = "No space left on device";
+constexpr const char *kIo = "Input/output error";
+
+const FaultCase kFaults[] = {
+    {"Unnamed_DiskFullAtCreate", U, Call::OpenUnnamed, ENOSPC, 0, kNoSpace, true},
+    {"Unnamed_DiskFullAtFirstWrite", U, Call::Write, ENOSPC, 0, kNoSpace, true},
+    {"Unnamed_IoErrorMidCopy", U, Call::Write, EIO, 3, kIo, false},
+    {"Unnamed_DiskFullAtFlush", U, Call::Fsync, ENOSPC, 0, kNoSpace, false},
+    {"Unnamed_IoErrorAtFlush", U, Call::Fsync, EIO, 0, kIo, true},
+    {"Unnamed_DiskFullAtLink", U, Call::Link, ENOSPC, 0, kNoSpace, true},
+    {"Unnamed_IoErrorAtRename", U, Call::Rename, EIO, 0, kIo, false},
+    {"Unnamed_PermissionsCantBeSet", U, Call::Fchmod, EPERM, 0, "Operation not permitted", false},
+    {"Named_DiskFullAtCreate", N, Call::CreateNamed, ENOSPC, 0, kNoSpace, true},
+    {"Named_ReadOnlyFileSystemAtCreate", N, Call::CreateNamed, EROFS, 0, "Read-only file system", false},
+    {"Named_DiskFullAtFirstWrite", N, Call::Write, ENOSPC, 0, kNoSpace, true},
+    {"Named_IoErrorMidCopy", N, Call::Write, EIO, 3, kIo, false},
+    {"Named_DiskFullAtFlush", N, Call::Fsync, ENOSPC, 0, kNoSpace, false},
+    {"Named_IoErrorAtFlush", N, Call::Fsync, EIO, 0, kIo, true},
+    {"Named_IoErrorAtRename", N, Call::Rename, EIO, 0, kIo, true},
 };
 
-void PrintTo(const FaultCase &fault, std::ostream *out) { *out << fault.name; }
-void PrintTo(TempKind kind, std::ostream *out) { *out << temp_kind_name(kind); }
-std::string fault_case_name(const ::testing::TestParamInfo<std::tuple<TempKind, FaultCase>> &row)
-{
-    return temp_kind_name(std::get<0>(row.param)) + "_" + std::get<1>(row.param).name;
-}
-
-INSTANTIATE_TEST_SUITE_P(Steps, WriteFault,
-                         ::testing::Combine(::testing::Values(TempKind::Unnamed, TempKind::Named),
-                                            ::testing::ValuesIn(kCommonFaults)),
-                         fault_case_name);
-
-INSTANTIATE_TEST_SUITE_P(
-    UnnamedSteps, WriteFault,
-    ::testing::Combine(::testing::Values(TempKind::Unnamed),
-                       ::testing::Values(FaultCase {"DiskFullAtCreate", Call::OpenUnnamed, ENOSPC, 0, "No space left on device"},
-                                         FaultCase {"DiskFullAtLink", Call::Link, ENOSPC, 0, "No space left on device"})),
-    fault_case_name);
-
-INSTANTIATE_TEST_SUITE_P(
-    NamedSteps, WriteFault,
-    ::testing::Combine(::testing::Values(TempKind::Named),
-                       ::testing::Values(FaultCase {"DiskFullAtCreate", Call::CreateNamed, ENOSPC, 0, "No space left on device"},
-                                         FaultCase {"ReadOnlyFileSystemAtCreate", Call::CreateNamed, EROFS, 0, "Read-only file system"})),
-    fault_case_name);
-
-// A fault while creating a file that didn't exist leaves no file at all.
-struct NewFileFault {
-    const char *name;
-    TempKind kind;
-    Call call;
-    int error;
-};
-
-void PrintTo(const NewFileFault &fault, std::ostream *out) { *out << fault.name; }
-
-class NewFileWriteFault : public ::testing::TestWithParam<NewFileFault> {
-protected:
-    void TearDown() override { testing::disarm_faults(); }
-
-    ScratchDir dir_;
-};
-
-TEST_P(NewFileWriteFault, LeavesNoFileWhereThereWasNone)
-{
-    use_temp_kind(GetParam().kind);
-    testing::arm_fault(GetParam().call, GetParam().error);
-    EXPECT_FALSE(write_installed_version(dir_.file("tsetting.ini"), kNewStamp));
-    EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {});
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Steps, NewFileWriteFault,
-    ::testing::Values(NewFileFault {"UnnamedDiskFullAtCreate", TempKind::Unnamed, Call::OpenUnnamed, ENOSPC},
-                      NewFileFault {"UnnamedDiskFullAtWrite", TempKind::Unnamed, Call::Write, ENOSPC},
-                      NewFileFault {"UnnamedIoErrorAtFlush", TempKind::Unnamed, Call::Fsync, EIO},
-                      NewFileFault {"UnnamedDiskFullAtLink", TempKind::Unnamed, Call::Link, ENOSPC},
-                      NewFileFault {"NamedDiskFullAtCreate", TempKind::Named, Call::CreateNamed, ENOSPC},
-                      NewFileFault {"NamedDiskFullAtWrite", TempKind::Named, Call::Write, ENOSPC},
-                      NewFileFault {"NamedIoErrorAtFlush", TempKind::Named, Call::Fsync, EIO},
-                      NewFileFault {"NamedIoErrorAtRename", TempKind::Named, Call::Rename, EIO}),
-    [](const auto &row) { return std::string(row.param.name); });
-
-TEST_F(SettingsWrite, FailsWhenThePermissionsCantBeSetAndKeepsTheFile)
-{
-    write_file(path_, kBefore);
-    testing::arm_fault(Call::Fchmod, EPERM);
-    const WriteResult result = write_installed_version(path_, kNewStamp);
-    EXPECT_FALSE(result);
-    EXPECT_NE(result.error.find("Operation not permitted"), std::string::npos) << result.error;
-    EXPECT_EQ(read_file(path_), kBefore);
-    EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
-}
+INSTANTIATE_TEST_SUITE_P(Steps, WriteFault, ::testing::ValuesIn(kFaults),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(SettingsWrite, SucceedsWhenOnlyTheDirectoryFlushFailsAfterTheRename)
 {
@@ -434,7 +301,7 @@ TEST_F(SettingsWrite, SucceedsWhenOnlyTheDirectoryFlushFailsAfterTheRename)
     testing::arm_fault(Call::Fsync, EIO, 1);
     EXPECT_TRUE(write_installed_version(path_, kNewStamp));
     EXPECT_EQ(read_file(path_), kAfter);
-    EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
+    EXPECT_EQ(list_dir(dir_.path()), Names {"tsetting.ini"});
 }
 
 TEST_F(SettingsWrite, RemovesATemporaryFileAKilledWriterLeft)
@@ -443,34 +310,10 @@ TEST_F(SettingsWrite, RemovesATemporaryFileAKilledWriterLeft)
     write_file(dir_.file(".tsetting.ini.kestrival-Ab12Cd"), "half");
     write_file(dir_.file(".tsetting.ini.kestrival-long-name"), "not ours");
     ASSERT_TRUE(write_installed_version(path_, kNewStamp));
-    EXPECT_EQ(list_dir(dir_.path()),
-              (std::vector<std::string> {".tsetting.ini.kestrival-long-name", "tsetting.ini"}));
+    EXPECT_EQ(list_dir(dir_.path()), (Names {".tsetting.ini.kestrival-long-name", "tsetting.ini"}));
 }
 
-// A child that writes the two stamps in turn and reports each finished write on `progress`.
-pid_t start_alternating_writer(const std::string &path, int progress)
-{
-    const pid_t child = ::fork();
-    if (child == 0) {
-        for (int i = 0; i < kWritesPerRound; ++i) {
-            if (!write_installed_version(path, i % 2 == 0 ? kNewStamp : kOldStamp))
-                ::_exit(1);
-            const char done = '.';
-            if (::write(progress, &done, 1) != 1)
-                ::_exit(1);
-        }
-        ::_exit(0);
-    }
-    return child;
-}
-
-class KilledWriter : public ::testing::TestWithParam<TempKind> {
-protected:
-    void TearDown() override { testing::disarm_faults(); }
-
-    ScratchDir dir_;
-    const std::string path_ = dir_.file("tsetting.ini");
-};
+class KilledWriter : public ::testing::TestWithParam<TempKind>, protected InScratchDir {};
 
 TEST_P(KilledWriter, LeavesTheOldOrTheNewFileAndNoTemporaryFileOnceWrittenAgain)
 {
@@ -479,15 +322,22 @@ TEST_P(KilledWriter, LeavesTheOldOrTheNewFileAndNoTemporaryFileOnceWrittenAgain)
     const std::string after = with_padding(kAfter, kSmallPaddingBytes);
     write_file(path_, before);
     std::mt19937 random(std::random_device {}());
-
     for (int round = 0; round < kKillRounds; ++round) {
         int progress[2];
         ASSERT_EQ(::pipe(progress), 0);
-        const pid_t writer = start_alternating_writer(path_, progress[1]);
+        const pid_t writer = ::fork();
+        // The child writes the two stamps in turn and reports each finished write.
+        for (int i = 0; writer == 0 && i < kWritesPerRound; ++i) {
+            if (!write_installed_version(path_, i % 2 == 0 ? kNewStamp : kOldStamp)
+                || ::write(progress[1], "", 1) != 1)
+                ::_exit(1);
+        }
+        if (writer == 0)
+            ::_exit(0);
         ::close(progress[1]);
-        const int writes_to_wait_for = std::uniform_int_distribution<int>(0, kMaxWritesBeforeKill)(random);
         char done;
-        for (int i = 0; i < writes_to_wait_for && ::read(progress[0], &done, 1) == 1; ++i) {
+        int writes = std::uniform_int_distribution(0, kMaxWritesBeforeKill)(random);
+        while (writes-- > 0 && ::read(progress[0], &done, 1) == 1) {
         }
         ::usleep(std::uniform_int_distribution<useconds_t>(0, kMaxKillDelayMicroseconds)(random));
         ::kill(writer, SIGKILL);
@@ -497,63 +347,44 @@ TEST_P(KilledWriter, LeavesTheOldOrTheNewFileAndNoTemporaryFileOnceWrittenAgain)
         const std::string left = read_file(path_);
         EXPECT_TRUE(left == before || left == after) << "round " << round << ": a mixed or partial file";
         // Killed between naming its file and renaming it, a writer can leave that one file.
-        auto names = list_dir(dir_.path());
+        Names names = list_dir(dir_.path());
         std::erase(names, "tsetting.ini");
         EXPECT_LE(names.size(), 1u);
         for (const auto &name : names)
             EXPECT_TRUE(name.starts_with(".tsetting.ini.kestrival-")) << name;
-
         ASSERT_TRUE(write_installed_version(path_, kOldStamp));
-        EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
+        EXPECT_EQ(list_dir(dir_.path()), Names {"tsetting.ini"});
         ASSERT_EQ(read_file(path_), before);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Temps, KilledWriter, ::testing::Values(TempKind::Unnamed, TempKind::Named),
-                         [](const auto &row) { return temp_kind_name(row.param); });
+                         [](const auto &row) { return row.param == U ? "UnnamedTemp" : "NamedTemp"; });
 
 TEST_F(SettingsWrite, TwoProcessesWritingAtOnceNeverMixTheFile)
 {
     const std::string before = with_padding(kBefore, kSmallPaddingBytes);
     const std::string after = with_padding(kAfter, kSmallPaddingBytes);
     write_file(path_, before);
-    int start[2];
-    ASSERT_EQ(::pipe(start), 0);
-    pid_t writers[2];
     for (int w = 0; w < 2; ++w) {
-        writers[w] = ::fork();
-        if (writers[w] == 0) {
-            ::close(start[1]);
-            char go;
-            if (::read(start[0], &go, 1) != 0)
-                ::_exit(2);
-            for (int i = 0; i < kConcurrentWrites; ++i) {
-                if (!write_installed_version(path_, w == 0 ? kNewStamp : kOldStamp))
-                    ::_exit(1);
-            }
-            ::_exit(0);
-        }
+        if (::fork() != 0)
+            continue;
+        bool ok = true;
+        for (int i = 0; ok && i < kConcurrentWrites; ++i)
+            ok = static_cast<bool>(write_installed_version(path_, w == 0 ? kNewStamp : kOldStamp));
+        ::_exit(ok ? 0 : 1);
     }
-    ::close(start[0]);
-    ::close(start[1]);
-
-    int finished = 0;
-    int statuses[2] = {-1, -1};
-    while (finished < 2) {
+    // Read while they write, until both have finished.
+    for (int finished = 0; finished < 2;) {
         const std::string seen = read_file(path_);
         EXPECT_TRUE(seen == before || seen == after) << "a reader saw a mixed or partial file";
-        for (int w = 0; w < 2; ++w) {
-            if (writers[w] > 0 && ::waitpid(writers[w], &statuses[w], WNOHANG) == writers[w]) {
-                writers[w] = 0;
-                ++finished;
-            }
-        }
+        int status = 0;
+        for (; ::waitpid(-1, &status, WNOHANG) > 0; ++finished)
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer failed";
     }
-    for (const int status : statuses)
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "a writer failed";
     const std::string left = read_file(path_);
     EXPECT_TRUE(left == before || left == after);
-    EXPECT_EQ(list_dir(dir_.path()), std::vector<std::string> {"tsetting.ini"});
+    EXPECT_EQ(list_dir(dir_.path()), Names {"tsetting.ini"});
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Feeds arbitrary bytes to the INI reader and to a planned, applied stamp edit.
 #include "version/constants.h"
 #include "version/ini.h"
+#include "dribble_source.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -11,21 +12,7 @@
 namespace {
 
 using namespace kestrival::version;
-
-// A source that hands out at most `step` bytes per read, to shake out window boundaries.
-class DribbleSource final : public ByteSource {
-public:
-    DribbleSource(std::string_view bytes, std::size_t step) : bytes_(bytes), step_(step) {}
-    [[nodiscard]] std::uint64_t size() const override { return bytes_.size(); }
-    std::size_t read(std::uint64_t offset, char *buf, std::size_t n) const override
-    {
-        return MemorySource(bytes_).read(offset, buf, std::min(n, step_));
-    }
-
-private:
-    std::string_view bytes_;
-    std::size_t step_;
-};
+using testing::DribbleSource;
 
 std::uint64_t fnv1a(std::string_view bytes)
 {

@@ -12,18 +12,13 @@ int main(int argc, char **argv)
         std::cerr << "usage: make_seeds <ini-cases folder> <output folder>\n";
         return 2;
     }
-    const std::string out = argv[2];
     const auto write = [&](const std::string &name, const std::string &bytes) {
-        std::ofstream file(out + "/" + name, std::ios::binary);
-        file << bytes;
-        if (!file)
-            throw std::runtime_error("cannot write " + out + "/" + name);
+        if (!(std::ofstream(std::string(argv[2]) + "/" + name, std::ios::binary) << bytes))
+            throw std::runtime_error("cannot write " + name);
     };
     try {
-        for (const auto &c : load_read_cases(argv[1])) {
-            if (c.file)
-                write("read-" + c.name, *c.file);
-        }
+        for (const auto &c : load_read_cases(argv[1]))
+            write("read-" + c.name, c.file.value_or(""));
         for (const auto &c : load_write_cases(argv[1])) {
             if (c.before)
                 write("before-" + c.name, *c.before);
