@@ -13,33 +13,25 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 namespace kestrival::dialogs::test {
 namespace {
 
-using test::PrintTo;
 using resources::ControlKind;
 using resources::DialogTemplate;
 
-TEST(DialogUnits, MulDivRoundsHalfAwayFromZeroWithoutOverflow)
+TEST(DialogUnits, RoundHalfAwayFromZeroAndAreTheFontsMeanLetterWidthAndHeight)
 {
     EXPECT_EQ(mul_div(1, 5, 4), 1);
     EXPECT_EQ(mul_div(2, 7, 4), 4);
     EXPECT_EQ(mul_div(-2, 7, 4), -4);
     EXPECT_EQ(mul_div(2000000000, 4, 8), 1000000000);
     EXPECT_EQ(mul_div(5, 7, 0), 0);
-}
-
-TEST(DialogUnits, BaseUnitsAreTheFontsMeanLetterWidthAndItsHeight)
-{
     const QFont font = template_font(resources::kUpgradeDialogTemplate);
     const QFontMetrics metrics(font);
-    const double mean = metrics.horizontalAdvance(QString::fromLatin1(kAverageWidthSample)) / 52.0;
     const DialogBaseUnits units = base_units_of(font);
-    EXPECT_LE(std::abs(units.x - mean), 0.5);
+    const double meanLetter = metrics.horizontalAdvance(QString::fromLatin1(kAverageWidthSample)) / 52.0;
+    EXPECT_LE(std::abs(units.x - meanLetter), 0.5);
     EXPECT_EQ(units.y, metrics.ascent() + metrics.descent());
 }
 
@@ -50,6 +42,8 @@ struct TemplateRow {
 };
 
 class EveryDialog : public testing::TestWithParam<TemplateRow> {};
+
+UpgradeDlgSeams inert_seams() { return {[](const QString &) {}, [] { return std::optional<std::string>(); }, nullptr}; }
 
 TEST_P(EveryDialog, MatchesItsTemplate)
 {
@@ -68,8 +62,7 @@ TEST_P(EveryDialog, MatchesItsTemplate)
         const QRect rect = du_to_px(control.rect, units);
         const bool icon = control.kind == ControlKind::Icon;
         EXPECT_EQ(w->geometry(), icon ? QRect(rect.topLeft(), QSize(kLargeIconPx, kLargeIconPx)) : rect);
-        const bool tabStop = (control.flags & resources::kTabStop) != 0;
-        EXPECT_EQ(w->focusPolicy(), tabStop ? Qt::StrongFocus : Qt::NoFocus);
+        EXPECT_EQ(w->focusPolicy(), control.flags & resources::kTabStop ? Qt::StrongFocus : Qt::NoFocus);
         if (auto *button = qobject_cast<QPushButton *>(w)) {
             EXPECT_EQ(button->text(), to_qstring(control.text));
             EXPECT_EQ(button->isDefault(), (control.flags & resources::kDefaultButton) != 0);
@@ -109,24 +102,18 @@ TEST_P(EveryDialog, ShowsEveryTextWithGlyphsAndUnclipped)
         EXPECT_TRUE(metrics.inFontUcs4(c)) << "no glyph for U+" << std::hex << unsigned(c);
 }
 
-UpgradeDlgSeams inert_seams()
-{
-    return {[](const QString &) {}, [] { return std::optional<std::string>(); }, nullptr};
-}
-
 INSTANTIATE_TEST_SUITE_P(Templates, EveryDialog, testing::Values(
     TemplateRow{"upgrade", &resources::kUpgradeDialogTemplate,
                 [] { return std::unique_ptr<QDialog>(new CUpgradeDlg(inert_seams())); }},
-    TemplateRow{"about", &resources::kAboutBoxTemplate,
-                [] { return std::unique_ptr<QDialog>(new CAboutDlg); }}),
+    TemplateRow{"about", &resources::kAboutBoxTemplate, [] { return std::unique_ptr<QDialog>(new CAboutDlg); }}),
     RowName());
 
 TEST(UpgradeDialog, HasAPlainBarAFixedFrameAndOpensCentred)
 {
     CUpgradeDlg dlg(inert_seams());
     EXPECT_EQ(dlg.m_progress, dlg.findChild<QProgressBar *>(QStringLiteral("IDC_PROGRESS")));
-    EXPECT_EQ(std::make_pair(dlg.m_progress->minimum(), dlg.m_progress->maximum()), std::make_pair(0, 100));
-    EXPECT_EQ(dlg.m_progress->value(), 0);
+    EXPECT_EQ(std::tuple(dlg.m_progress->minimum(), dlg.m_progress->maximum(), dlg.m_progress->value()),
+              std::tuple(0, 100, 0));
     EXPECT_FALSE(dlg.m_progress->isTextVisible());
     EXPECT_FALSE(dlg.m_hIcon.isNull());
     EXPECT_EQ(dlg.windowFlags(), kDialogWindowFlags) << "no minimise or maximise button";
