@@ -18,7 +18,6 @@
 namespace kestrival::dialogs::test {
 namespace {
 
-
 const QString kNoSettings = QStringLiteral("获取升级信息失败,请检查是否在安装目录运行");
 const QString kNoPackage = QStringLiteral("打开升级包失败");
 const QString kDone = QStringLiteral("升级完成");
@@ -31,12 +30,16 @@ QPushButton *ok_button(QDialog &dlg) { return dlg.findChild<QPushButton *>(QStri
 
 class UpgradeDlgTest : public InstallationTest {
 protected:
-    // Installed, initialised and on screen, without a modal loop of its own.
-    void open(CUpgradeDlg &dlg)
+    void install()
     {
         installAll(kSettings);
         const auto packageTime = std::chrono::system_clock::from_time_t(kPackageTime);
         fs::last_write_time(workDir() / "HarrowglimmerPatch.dat", std::chrono::file_clock::from_sys(packageTime));
+    }
+    // Installed, initialised and on screen, without a modal loop of its own.
+    void open(CUpgradeDlg &dlg)
+    {
+        install();
         ASSERT_TRUE(dlg.OnInitDialog());
         dlg.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
@@ -51,11 +54,11 @@ struct StartupRow {
     File package;
     QStringList messages;
     bool noSettingsPath = false; // then no check is made, so none can fail
+    bool byCloseBox = false;     // rather than by Esc
 };
 
 class StartupChecks : public InstallationTest, public testing::WithParamInterface<StartupRow> {};
 
-// Ended by Esc.
 TEST_P(StartupChecks, FailuresShowTheirMessageAndNeverTheDialog)
 {
     const StartupRow &row = GetParam();
@@ -74,7 +77,10 @@ TEST_P(StartupChecks, FailuresShowTheirMessageAndNeverTheDialog)
     post([&] {
         if (!fails && QTest::qWaitForWindowActive(&dlg))
             versionAndFocus.emplace(version_field(dlg)->text(), QApplication::focusWidget() == ok_button(dlg));
-        QTest::keyClick(&dlg, Qt::Key_Escape);
+        if (row.byCloseBox)
+            dlg.close();
+        else
+            QTest::keyClick(&dlg, Qt::Key_Escape);
     });
     EXPECT_EQ(dlg.DoModal(), fails ? CUpgradeDlg::kStartupFailed : int(QDialog::Rejected));
     QCoreApplication::processEvents();
@@ -90,6 +96,7 @@ TEST_P(StartupChecks, FailuresShowTheirMessageAndNeverTheDialog)
 
 INSTANTIATE_TEST_SUITE_P(Rows, StartupChecks, testing::Values(
     StartupRow{"all_present", File::Present, File::Present, {}},
+    StartupRow{"all_present_closed_by_close_box", File::Present, File::Present, {}, false, true},
     StartupRow{"settings_only_beside_the_program", File::Missing, File::Present, {kNoSettings}},
     StartupRow{"settings_read_only", File::ReadOnly, File::Present, {kNoSettings}},
     StartupRow{"package_missing", File::Present, File::Missing, {kNoPackage}},
@@ -120,25 +127,14 @@ INSTANTIATE_TEST_SUITE_P(Rows, VersionDisplay, testing::Values(
     VersionRow{"code_page_936", "[DB]\r\nVersion=V\xb0\xe6\r\n", QStringLiteral("V版")}),
     RowName());
 
-TEST_F(UpgradeDlgTest, CloseBoxEndsTheDialogAndWritesNothing)
+// In virtual time from the press to the real completion box, which neither blocks the dialog
+// nor is blocked by it. The bar and text are taken as each pause ends, so after the step before.
+TEST_F(UpgradeDlgTest, RunStampsFirstWalksTheBarAndTheCompletionBoxEndsTheDialog)
 {
-    installAll(kSettings);
-    CUpgradeDlg dlg(seams());
-    post([&] {
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
-        dlg.close();
-    });
-    EXPECT_EQ(dlg.DoModal(), int(QDialog::Rejected));
-    EXPECT_EQ(read_bytes(settingsPath()), kSettings);
-    EXPECT_TRUE(clock.deadlines().empty());
-}
-
-// In virtual time, from the press: the bar and text as each pause ends, so after the step before.
-TEST_F(UpgradeDlgTest, RunStampsFirstThenWalksTheBarReportsAndAccepts)
-{
-    CUpgradeDlg dlg(seams());
-    open(dlg);
-    QSignalSpy accepted(&dlg, &QDialog::accepted);
+    install();
+    UpgradeDlgSeams real = seams();
+    real.notify = nullptr;
+    CUpgradeDlg dlg(real);
     std::vector<std::pair<QString, int>> seen;
     clock.setWaitHook([&](auto) {
         if (step() == 0) {
@@ -146,7 +142,28 @@ TEST_F(UpgradeDlgTest, RunStampsFirstThenWalksTheBarReportsAndAccepts)
         }
         seen.emplace_back(version_field(dlg)->text(), dlg.m_progress->value());
     });
-    QTest::mouseClick(ok_button(dlg), Qt::LeftButton);
+    ShowWatcher<QMessageBox> boxes([&](QMessageBox *box) {
+        EXPECT_EQ(box->parentWidget(), nullptr);
+        EXPECT_EQ(box->windowTitle(), QStringLiteral("升级"));
+        EXPECT_EQ(box->text(), QStringLiteral("升级完成"));
+        EXPECT_EQ(box->icon(), QMessageBox::Information);
+        ASSERT_EQ(box->buttons().size(), 1);
+        EXPECT_EQ(box->buttons().first()->text(), QStringLiteral("确定"));
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the dialog stays usable";
+        EXPECT_EQ(dlg.m_progress->value(), 100);
+        click_through_window(box->buttons().first());
+        if (!wait_for([&] { return !box->isVisible(); })) {
+            ADD_FAILURE() << "the box took no click";
+            box->accept();
+        }
+    });
+    post([&] {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+        click_through_window(ok_button(dlg));
+    });
+    EXPECT_EQ(dlg.DoModal(), int(QDialog::Accepted));
+    EXPECT_EQ(boxes.shown, 1);
+    EXPECT_EQ(read_bytes(workDir() / "tsetting.ini"), kSettings) << "only the program's file is written";
 
     constexpr int kPauseMs[10] = {1000, 1000, 1000, 2000, 1000, 1000, 200, 200, 1000, 1000};
     ASSERT_EQ(seen.size(), 100u);
@@ -159,11 +176,6 @@ TEST_F(UpgradeDlgTest, RunStampsFirstThenWalksTheBarReportsAndAccepts)
     }
     for (const auto &[i, ms] : {std::pair{0, 1000}, {11, 11400}, {25, 25800}, {99, 94000}})
         EXPECT_EQ(clock.deadlines()[std::size_t(i)] - clock.epoch(), std::chrono::milliseconds(ms));
-    EXPECT_EQ(dlg.m_progress->value(), 100);
-    EXPECT_EQ(messages, QStringList{kDone});
-    EXPECT_EQ(accepted.count(), 1);
-    EXPECT_FALSE(dlg.isVisible());
-    EXPECT_EQ(read_bytes(workDir() / "tsetting.ini"), kSettings) << "only the program's file is written";
 }
 
 // Paths no one can write, root included; or none at all.
@@ -208,11 +220,13 @@ INSTANTIATE_TEST_SUITE_P(Rows, RunFailure, testing::Values(
     }, kWriteFailed}),
     RowName());
 
-// During the timetable the dialog takes no commands; under the completion box it does again.
-TEST_F(UpgradeDlgTest, DuringTheTimetableTheDialogTakesNoCommands)
+// While the timetable runs the dialog takes no commands; under the completion box it does again,
+// and it ends only with the outermost box.
+TEST_F(UpgradeDlgTest, CommandsWaitForTheCompletionBoxThenAFurtherRunEndsCleanly)
 {
     CUpgradeDlg dlg(seams());
     open(dlg);
+    QSignalSpy finished(&dlg, &QDialog::finished);
     ShowWatcher<QMenu> menus([](QMenu *menu) { menu->close(); });
     ShowWatcher<CAboutDlg> boxes([](CAboutDlg *about) { about->accept(); });
     clock.setWaitHook([&](auto) {
@@ -228,22 +242,10 @@ TEST_F(UpgradeDlgTest, DuringTheTimetableTheDialogTakesNoCommands)
         EXPECT_TRUE(dlg.isVisible());
         EXPECT_EQ(menus.shown + boxes.shown, 0);
     });
-    onMessage = [&] { dlg.OnSysCommand(IDM_ABOUTBOX); };
-    dlg.OnOK();
-    EXPECT_EQ(clock.deadlines().size(), 100u);
-    EXPECT_EQ(boxes.shown, 1);
-    EXPECT_EQ(dlg.result(), int(QDialog::Accepted));
-}
-
-// Under the completion box the dialog takes input again; it ends only with the outermost box.
-TEST_F(UpgradeDlgTest, FurtherRunUnderTheCompletionBoxEndsCleanly)
-{
-    CUpgradeDlg dlg(seams());
-    open(dlg);
-    QSignalSpy finished(&dlg, &QDialog::finished);
     onMessage = [&] {
         if (messages.size() > 1)
             return;
+        dlg.OnSysCommand(IDM_ABOUTBOX);
         write_bytes(settingsPath(), kSettings);
         QTest::mouseClick(ok_button(dlg), Qt::LeftButton);
         EXPECT_EQ(read_bytes(settingsPath()), kStampedSettings) << "the further run stamps again";
@@ -253,40 +255,11 @@ TEST_F(UpgradeDlgTest, FurtherRunUnderTheCompletionBoxEndsCleanly)
         EXPECT_EQ(finished.count(), 0);
     };
     dlg.OnOK();
+    EXPECT_EQ(boxes.shown, 1);
     EXPECT_EQ(messages, (QStringList{kDone, kDone}));
     EXPECT_EQ(clock.deadlines().size(), 200u);
     EXPECT_EQ(finished.count(), 1);
     EXPECT_EQ(dlg.result(), int(QDialog::Accepted));
-}
-
-// The real box: neither blocked by the running dialog nor blocking it.
-TEST_F(UpgradeDlgTest, RealCompletionBoxTakesInputAndItsDismissalEndsTheDialog)
-{
-    installAll(kSettings);
-    UpgradeDlgSeams real = seams();
-    real.notify = nullptr;
-    CUpgradeDlg dlg(real);
-    ShowWatcher<QMessageBox> boxes([&](QMessageBox *box) {
-        EXPECT_EQ(box->parentWidget(), nullptr);
-        EXPECT_EQ(box->windowTitle(), QStringLiteral("升级"));
-        EXPECT_EQ(box->text(), kDone);
-        EXPECT_EQ(box->icon(), QMessageBox::Information);
-        ASSERT_EQ(box->buttons().size(), 1);
-        EXPECT_EQ(box->buttons().first()->text(), QStringLiteral("确定"));
-        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the dialog stays usable";
-        click_through_window(box->buttons().first());
-        if (!wait_for([&] { return !box->isVisible(); })) {
-            ADD_FAILURE() << "the box took no click";
-            box->accept();
-        }
-    });
-    post([&] {
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
-        click_through_window(ok_button(dlg));
-    });
-    EXPECT_EQ(dlg.DoModal(), int(QDialog::Accepted));
-    EXPECT_EQ(boxes.shown, 1);
-    EXPECT_EQ(clock.deadlines().size(), 100u);
 }
 
 } // namespace
