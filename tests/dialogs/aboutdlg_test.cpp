@@ -17,6 +17,7 @@
 namespace kestrival::dialogs::test {
 namespace {
 
+using test::PrintTo;
 const std::string kSettings = "[DB]\r\nVersion=20200101\r\n";
 
 // An upgrade dialog, open and idle.
@@ -57,7 +58,10 @@ TEST_P(ContextMenu, HoldsOnlyTheAboutEntryWhoseAccessKeyOpensTheAboutBox)
     ShowWatcher<QMenu> menus([&](QMenu *menu) {
         for (const QAction *action : menu->actions())
             entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
-        QTest::keyClick(menu, Qt::Key_A);
+        if (entries.size() == 1)
+            QTest::keyClick(menu, Qt::Key_A);
+        else
+            menu->close(); // an access key shared by several entries only moves between them
     });
     QPoint aboutCentre;
     ShowWatcher<CAboutDlg> boxes([&](CAboutDlg *about) {
@@ -79,7 +83,8 @@ TEST_P(ContextMenu, HoldsOnlyTheAboutEntryWhoseAccessKeyOpensTheAboutBox)
     EXPECT_EQ(menus.shown, 1);
     EXPECT_EQ(entries, QStringList{QStringLiteral("关于 Kestrival(&A)...")});
     EXPECT_EQ(boxes.shown, 1);
-    const QString copyright = QString::fromUtf8(resources::kLegalCopyright.data(), qsizetype(resources::kLegalCopyright.size()));
+    const QString copyright =
+        QString::fromUtf8(resources::kLegalCopyright.data(), qsizetype(resources::kLegalCopyright.size()));
     EXPECT_EQ(texts, (QStringList{QStringLiteral("关于 Kestrival"), QStringLiteral("Kestrival 1.0 版"), copyright,
                                   QStringLiteral("确定")}));
     EXPECT_LE((aboutCentre - dlg->geometry().center()).manhattanLength(), 2) << "centred over the dialog";
@@ -122,7 +127,7 @@ TEST_P(SysCommand, OpensTheAboutBoxForItsOwnCommandOnlyAndReturnsToAnUnchangedDi
     EXPECT_EQ(read_bytes(settingsPath()), kSettings);
 }
 
-const auto kOk = [](CAboutDlg &a) { QTest::mouseClick(a.findChild<QPushButton *>(QStringLiteral("IDOK")), Qt::LeftButton); };
+const auto kOk = [](CAboutDlg &a) { click_through_window(a.findChild<QPushButton *>(QStringLiteral("IDOK"))); };
 INSTANTIATE_TEST_SUITE_P(Rows, SysCommand, testing::Values(
     CommandRow{"about_closed_by_ok", IDM_ABOUTBOX, kOk},
     CommandRow{"about_closed_by_escape", IDM_ABOUTBOX, [](CAboutDlg &a) { QTest::keyClick(&a, Qt::Key_Escape); }},

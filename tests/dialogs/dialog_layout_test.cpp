@@ -19,6 +19,7 @@
 namespace kestrival::dialogs::test {
 namespace {
 
+using test::PrintTo;
 using resources::ControlKind;
 using resources::DialogTemplate;
 
@@ -42,8 +43,6 @@ struct TemplateRow {
 };
 
 class EveryDialog : public testing::TestWithParam<TemplateRow> {};
-
-UpgradeDlgSeams inert_seams() { return {[](const QString &) {}, [] { return std::optional<std::string>(); }, nullptr}; }
 
 TEST_P(EveryDialog, MatchesItsTemplateAndShowsEveryTextUnclippedWithGlyphs)
 {
@@ -83,7 +82,8 @@ TEST_P(EveryDialog, MatchesItsTemplateAndShowsEveryTextUnclippedWithGlyphs)
         // a button's frame taking an average character of its width.
         if (!text.isEmpty() && control.kind != ControlKind::Progress) {
             everything += text;
-            EXPECT_LE(metrics.horizontalAdvance(text), rect.width() - (control.kind == ControlKind::Button ? units.x : 0));
+            const int frame = control.kind == ControlKind::Button ? units.x : 0;
+            EXPECT_LE(metrics.horizontalAdvance(text), rect.width() - frame);
             EXPECT_LE(metrics.height(), rect.height());
         }
     }
@@ -92,14 +92,13 @@ TEST_P(EveryDialog, MatchesItsTemplateAndShowsEveryTextUnclippedWithGlyphs)
 }
 
 INSTANTIATE_TEST_SUITE_P(Templates, EveryDialog, testing::Values(
-    TemplateRow{"upgrade", &resources::kUpgradeDialogTemplate,
-                [] { return std::unique_ptr<QDialog>(new CUpgradeDlg(inert_seams())); }},
+    TemplateRow{"upgrade", &resources::kUpgradeDialogTemplate, [] { return std::unique_ptr<QDialog>(new CUpgradeDlg); }},
     TemplateRow{"about", &resources::kAboutBoxTemplate, [] { return std::unique_ptr<QDialog>(new CAboutDlg); }}),
     RowName());
 
 TEST(UpgradeDialog, HasAPlainBarAFixedFrameAndOpensCentred)
 {
-    CUpgradeDlg dlg(inert_seams());
+    CUpgradeDlg dlg;
     EXPECT_EQ(dlg.m_progress, dlg.findChild<QProgressBar *>(QStringLiteral("IDC_PROGRESS")));
     EXPECT_EQ(std::tuple(dlg.m_progress->minimum(), dlg.m_progress->maximum(), dlg.m_progress->value()),
               std::tuple(0, 100, 0));

@@ -125,10 +125,13 @@ private:
     std::function<void(T *)> m_react;
 };
 
-// Names a parameterised test, and so its failures, by its row's `name`.
+// Names a parameterised test and its failures by its row's `name`.
 struct RowName {
     template <typename Row>
     std::string operator()(const testing::TestParamInfo<Row> &row) const { return row.param.name; }
 };
+template <typename Row>
+    requires requires(const Row &row) { std::string(row.name); }
+void PrintTo(const Row &row, std::ostream *out) { *out << row.name; }
 
 } // namespace kestrival::dialogs::test

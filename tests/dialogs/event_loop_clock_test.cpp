@@ -12,6 +12,7 @@
 namespace kestrival::dialogs::test {
 namespace {
 
+using test::PrintTo;
 constexpr std::chrono::milliseconds kShortWait(150);
 
 // Counts what reaches the widgets past the application's filters.
@@ -42,7 +43,6 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         QCoreApplication::processEvents();
     }
-    void TearDown() override { dialog.close(); }
 
     // Runs action from inside the wait's own loop; the wait lasts to its deadline and lets
     // nothing through, then or later.
@@ -102,7 +102,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, DiscardedInput, testing::Values(
     InputRow{"close_posted_to_dialog", [](QDialog &d, QPushButton &) { QCoreApplication::postEvent(&d, new QCloseEvent); }},
     InputRow{"close_asked_by_window_system", [](QDialog &d, QPushButton &) { d.windowHandle()->close(); }},
     InputRow{"context_menu_posted_to_button", [](QDialog &, QPushButton &b) {
-        QCoreApplication::postEvent(&b, new QContextMenuEvent(QContextMenuEvent::Keyboard, {5, 5}, b.mapToGlobal(QPoint(5, 5))));
+        const QPoint at(5, 5);
+        QCoreApplication::postEvent(&b, new QContextMenuEvent(QContextMenuEvent::Keyboard, at, b.mapToGlobal(at)));
     }}),
     RowName());
 

@@ -18,6 +18,7 @@
 namespace kestrival::dialogs::test {
 namespace {
 
+using test::PrintTo;
 const QString kNoSettings = QStringLiteral("获取升级信息失败,请检查是否在安装目录运行");
 const QString kNoPackage = QStringLiteral("打开升级包失败");
 const QString kDone = QStringLiteral("升级完成");
@@ -105,27 +106,17 @@ INSTANTIATE_TEST_SUITE_P(Rows, StartupChecks, testing::Values(
     StartupRow{"no_settings_path_opens_empty_unchecked_unfocused", File::Missing, File::Missing, {}, true}),
     RowName());
 
-struct VersionRow {
-    const char *name;
-    std::string settings;
-    QString shown;
-};
-
-class VersionDisplay : public InstallationTest, public testing::WithParamInterface<VersionRow> {};
-
-TEST_P(VersionDisplay, ShowsTheProgramsOwnValueAsItIs)
+TEST_F(UpgradeDlgTest, ShowsTheProgramsOwnVersionAsItIs)
 {
     installAll("[DB]\r\nVersion=from the working directory\r\n");
-    write_bytes(settingsPath(), GetParam().settings);
-    CUpgradeDlg dlg(seams());
-    EXPECT_TRUE(dlg.OnInitDialog());
-    EXPECT_EQ(version_field(dlg)->text(), GetParam().shown);
+    for (const auto &[settings, shown] : {std::pair{"[DB]\r\nVersion=<b>2.0</b> &A\r\n", QStringLiteral("<b>2.0</b> &A")},
+                                          {"[DB]\r\nVersion=V\xb0\xe6\r\n", QStringLiteral("V版")}}) {
+        write_bytes(settingsPath(), settings); // markup stays literal; code page 936 is read as such
+        CUpgradeDlg dlg(seams());
+        EXPECT_TRUE(dlg.OnInitDialog());
+        EXPECT_EQ(version_field(dlg)->text(), shown);
+    }
 }
-
-INSTANTIATE_TEST_SUITE_P(Rows, VersionDisplay, testing::Values(
-    VersionRow{"markup_stays_literal", "[DB]\r\nVersion=<b>2.0</b> &A\r\n", QStringLiteral("<b>2.0</b> &A")},
-    VersionRow{"code_page_936", "[DB]\r\nVersion=V\xb0\xe6\r\n", QStringLiteral("V版")}),
-    RowName());
 
 // In virtual time from the press to the real completion box, which neither blocks the dialog
 // nor is blocked by it. The bar and text are taken as each pause ends, so after the step before.
@@ -212,7 +203,8 @@ TEST_P(RunFailure, IsReportedAndStopsTheRunTouchingNothing)
 const QStringList kWriteFailed{QStringLiteral("写入版本信息失败")};
 INSTANTIATE_TEST_SUITE_P(Rows, RunFailure, testing::Values(
     RunFailureRow{"no_settings_path", [](const fs::path &) { return std::optional<fs::path>(); }, {}},
-    RunFailureRow{"directory_missing", [](const fs::path &dir) { return std::optional(dir / "gone" / "tsetting.ini"); }, kWriteFailed},
+    RunFailureRow{"directory_missing",
+                  [](const fs::path &dir) { return std::optional(dir / "gone" / "tsetting.ini"); }, kWriteFailed},
     RunFailureRow{"path_is_a_directory", [](const fs::path &dir) {
         fs::create_directory(dir / "settings-dir");
         write_bytes(dir / "settings-dir" / "inside", "untouched");
