@@ -1,4 +1,5 @@
-// The about entry of the upgrade dialog's context menu, OnSysCommand and the about box.
+// The about entry of the upgrade dialog's context menu, OnSysCommand and the about box
+// (with a timetable running, the dialog's own test tries them).
 #include "dialogs/aboutdlg.h"
 
 #include "dialogs/upgradedlg.h"
@@ -7,32 +8,17 @@
 
 #include "dialog_test_support.h"
 
-#include <QContextMenuEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 namespace kestrival::dialogs::test {
 namespace {
 
 using test::PrintTo;
-
-const QString kEntry = QStringLiteral("关于 Kestrival(&A)...");
 const std::string kSettings = "[DB]\r\nVersion=20200101\r\n";
-
-QStringList entries(const QMenu &menu)
-{
-    QStringList texts;
-    for (const QAction *action : menu.actions())
-        if (!action->isSeparator())
-            texts << action->text();
-    return texts;
-}
 
 // An upgrade dialog, open and idle.
 class AboutTest : public InstallationTest {
@@ -43,147 +29,97 @@ protected:
         installAll(kSettings);
         dlg = std::make_unique<CUpgradeDlg>(seams());
         ASSERT_TRUE(dlg->OnInitDialog());
+        ASSERT_TRUE(dlg->OnInitDialog()) << "as a second DoModal does: the entry is added once";
         dlg->show();
         ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
     }
-
     void TearDown() override
     {
         dlg.reset();
         InstallationTest::TearDown();
     }
-
     QWidget *control(const char *name) { return dlg->findChild<QWidget *>(QString::fromLatin1(name)); }
 
     std::unique_ptr<CUpgradeDlg> dlg;
 };
 
-// --- the entry -------------------------------------------------------------------------------
-
-enum class Gesture { RightClick, MenuKey, ShiftF10 };
-
 struct OpenMenuRow {
     const char *name;
-    Gesture gesture;
     const char *target; // a control's name; null for the dialog's own background
+    Qt::Key key;        // 0 for a right click
+    Qt::KeyboardModifiers modifiers = {};
 };
 
 class ContextMenu : public AboutTest, public testing::WithParamInterface<OpenMenuRow> {};
 
-TEST_P(ContextMenu, OpensOnceWithTheAboutEntry)
+TEST_P(ContextMenu, HoldsOnlyTheAboutEntryWhoseAccessKeyOpensTheAboutBox)
 {
-    QStringList seen;
+    QStringList entries, texts;
     ShowWatcher<QMenu> menus([&](QMenu *menu) {
-        seen = entries(*menu);
-        menu->close();
+        for (const QAction *action : menu->actions())
+            entries << (action->isSeparator() ? QStringLiteral("-") : action->text());
+        if (entries.size() == 1)
+            QTest::keyClick(menu, Qt::Key_A);
+        else
+            menu->close(); // an access key shared by several entries only moves between them
     });
-    const OpenMenuRow &row = GetParam();
-    QWidget *target = row.target ? control(row.target) : dlg.get();
-    switch (row.gesture) {
-    case Gesture::RightClick:
-        click_through_window(target, Qt::RightButton, row.target ? target->rect().center() : QPoint(5, 5));
-        break;
-    case Gesture::MenuKey:
-        QTest::keyClick(target, Qt::Key_Menu);
-        break;
-    case Gesture::ShiftF10:
-        QTest::keyClick(target, Qt::Key_F10, Qt::ShiftModifier);
-        break;
-    }
-    EXPECT_TRUE(wait_for([&] { return menus.shown > 0 && !QApplication::activePopupWidget(); }));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(menus.shown, 1);
-    EXPECT_EQ(seen, QStringList{kEntry});
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, ContextMenu, testing::Values(
-    OpenMenuRow{"right_click_on_the_dialog", Gesture::RightClick, nullptr},
-    OpenMenuRow{"right_click_on_a_label", Gesture::RightClick, "IDC_VERSION"},
-    OpenMenuRow{"right_click_on_the_bar", Gesture::RightClick, "IDC_PROGRESS"},
-    OpenMenuRow{"menu_key", Gesture::MenuKey, "IDOK"},
-    OpenMenuRow{"shift_f10", Gesture::ShiftF10, "IDOK"}),
-    RowName());
-
-TEST_F(AboutTest, EntryIsAddedOncePerOpening)
-{
-    dlg->OnInitDialog();
-    EXPECT_EQ(dlg->actions().size(), 1);
-}
-
-TEST_F(AboutTest, ChoosingTheEntryByItsAccessKeyOpensTheAboutBox)
-{
-    ShowWatcher<QMenu> menus([](QMenu *menu) { QTest::keyClick(menu, Qt::Key_A); });
-    QString caption;
-    QStringList texts;
     QPoint aboutCentre;
     ShowWatcher<CAboutDlg> boxes([&](CAboutDlg *about) {
-        caption = about->windowTitle();
-        for (const char *name : {"IDC_STATIC_NAME", "IDC_STATIC_COPYRIGHT"})
-            texts << about->findChild<QLabel *>(QString::fromLatin1(name))->text();
-        texts << about->findChild<QPushButton *>(QStringLiteral("IDOK"))->text();
+        texts << about->windowTitle();
+        for (const char *name : {"IDC_STATIC_NAME", "IDC_STATIC_COPYRIGHT", "IDOK"})
+            texts << about->findChild<QWidget *>(QString::fromLatin1(name))->property("text").toString();
         aboutCentre = about->geometry().center();
         about->accept();
     });
-    click_through_window(dlg.get(), Qt::RightButton, QPoint(5, 5));
-    EXPECT_TRUE(wait_for([&] { return boxes.shown == 1 && !QApplication::activeModalWidget(); }));
-    EXPECT_EQ(caption, QStringLiteral("关于 Kestrival"));
-    EXPECT_EQ(texts, (QStringList{QStringLiteral("Kestrival 1.0 版"),
-                                  QString::fromUtf8(resources::kLegalCopyright.data(),
-                                                    qsizetype(resources::kLegalCopyright.size())),
+    const OpenMenuRow &row = GetParam();
+    if (row.key)
+        QTest::keyClick(control(row.target), row.key, row.modifiers);
+    else if (row.target)
+        click_through_window(control(row.target), Qt::RightButton);
+    else
+        QTest::mouseClick(dlg->windowHandle(), Qt::RightButton, {}, QPoint(5, 5));
+    EXPECT_TRUE(wait_for([&] { return boxes.shown > 0 && !QApplication::activeModalWidget(); }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(menus.shown, 1);
+    EXPECT_EQ(entries, QStringList{QStringLiteral("关于 Kestrival(&A)...")});
+    EXPECT_EQ(boxes.shown, 1);
+    const QString copyright =
+        QString::fromUtf8(resources::kLegalCopyright.data(), qsizetype(resources::kLegalCopyright.size()));
+    EXPECT_EQ(texts, (QStringList{QStringLiteral("关于 Kestrival"), QStringLiteral("Kestrival 1.0 版"), copyright,
                                   QStringLiteral("确定")}));
     EXPECT_LE((aboutCentre - dlg->geometry().center()).manhattanLength(), 2) << "centred over the dialog";
 }
 
-// --- OnSysCommand ----------------------------------------------------------------------------
+INSTANTIATE_TEST_SUITE_P(Rows, ContextMenu, testing::Values(
+    OpenMenuRow{"right_click_on_the_dialog", nullptr, Qt::Key(0)},
+    OpenMenuRow{"right_click_on_a_label", "IDC_VERSION", Qt::Key(0)},
+    OpenMenuRow{"right_click_on_the_bar", "IDC_PROGRESS", Qt::Key(0)},
+    OpenMenuRow{"menu_key", "IDOK", Qt::Key_Menu},
+    OpenMenuRow{"shift_f10", "IDOK", Qt::Key_F10, Qt::ShiftModifier}),
+    RowName());
 
 struct CommandRow {
     const char *name;
     unsigned id;
-    bool opensAbout;
+    std::function<void(CAboutDlg &)> close; // null when the command opens no about box
 };
 
 class SysCommand : public AboutTest, public testing::WithParamInterface<CommandRow> {};
 
-TEST_P(SysCommand, OpensTheAboutBoxForItsOwnCommandOnly)
-{
-    ShowWatcher<CAboutDlg> boxes([](CAboutDlg *about) { about->reject(); });
-    dlg->OnSysCommand(GetParam().id);
-    QCoreApplication::processEvents();
-    EXPECT_EQ(boxes.shown, GetParam().opensAbout ? 1 : 0);
-    EXPECT_TRUE(dlg->isVisible());
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, SysCommand, testing::Values(
-    CommandRow{"about", IDM_ABOUTBOX, true},
-    CommandRow{"about_with_low_bits_set", 0x001F, true},
-    CommandRow{"next_command", 0x0020, false},
-    CommandRow{"system_close", 0xF060, false}),
-    RowName());
-
-// --- closing the about box -------------------------------------------------------------------
-
-struct CloseRow {
-    const char *name;
-    std::function<void(CAboutDlg &)> close;
-};
-
-class ClosingTheAboutBox : public AboutTest, public testing::WithParamInterface<CloseRow> {};
-
-TEST_P(ClosingTheAboutBox, ReturnsToAnUnchangedDialog)
+TEST_P(SysCommand, OpensTheAboutBoxForItsOwnCommandOnlyAndReturnsToAnUnchangedDialog)
 {
     QSignalSpy finished(dlg.get(), &QDialog::finished);
     const QString version = control("IDC_VERSION")->property("text").toString();
     bool blocked = false;
     ShowWatcher<CAboutDlg> boxes([&](CAboutDlg *about) {
-        // The upgrade dialog takes no input while the box is open.
-        click_through_window(control("IDOK"), Qt::LeftButton, control("IDOK")->rect().center());
-        blocked = messages.texts.isEmpty() && clock.waits.empty();
-        GetParam().close(*about);
+        click_through_window(control("IDOK"));
+        blocked = messages.isEmpty() && clock.deadlines().empty();
+        GetParam().close ? GetParam().close(*about) : about->reject();
     });
-    dlg->OnSysCommand(IDM_ABOUTBOX);
-
-    EXPECT_EQ(boxes.shown, 1);
-    EXPECT_TRUE(blocked);
+    dlg->OnSysCommand(GetParam().id);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(boxes.shown, GetParam().close ? 1 : 0);
+    EXPECT_EQ(blocked, bool(GetParam().close)) << "the upgrade dialog takes no input under the box";
     EXPECT_TRUE(dlg->isVisible());
     EXPECT_EQ(finished.count(), 0);
     EXPECT_EQ(control("IDC_VERSION")->property("text").toString(), version);
@@ -191,34 +127,15 @@ TEST_P(ClosingTheAboutBox, ReturnsToAnUnchangedDialog)
     EXPECT_EQ(read_bytes(settingsPath()), kSettings);
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ClosingTheAboutBox, testing::Values(
-    CloseRow{"ok", [](CAboutDlg &a) { QTest::mouseClick(a.findChild<QPushButton *>(QStringLiteral("IDOK")), Qt::LeftButton); }},
-    CloseRow{"escape", [](CAboutDlg &a) { QTest::keyClick(&a, Qt::Key_Escape); }},
-    CloseRow{"close_box", [](CAboutDlg &a) { a.close(); }}),
+const auto kOk = [](CAboutDlg &a) { click_through_window(a.findChild<QPushButton *>(QStringLiteral("IDOK"))); };
+INSTANTIATE_TEST_SUITE_P(Rows, SysCommand, testing::Values(
+    CommandRow{"about_closed_by_ok", IDM_ABOUTBOX, kOk},
+    CommandRow{"about_closed_by_escape", IDM_ABOUTBOX, [](CAboutDlg &a) { QTest::keyClick(&a, Qt::Key_Escape); }},
+    CommandRow{"about_closed_by_close_box", IDM_ABOUTBOX, [](CAboutDlg &a) { a.close(); }},
+    CommandRow{"about_with_low_bits_set", 0x001F, kOk},
+    CommandRow{"next_command", 0x0020, nullptr},
+    CommandRow{"system_close", 0xF060, nullptr}),
     RowName());
-
-// --- around the upgrade run ------------------------------------------------------------------
-
-TEST_F(AboutTest, EntryIsAbsentDuringTheTimetableAndBackUnderTheCompletionBox)
-{
-    ShowWatcher<QMenu> menus([](QMenu *menu) { menu->close(); });
-    ShowWatcher<CAboutDlg> boxes([](CAboutDlg *about) { about->accept(); });
-    clock.onWait = [&](std::size_t i) {
-        if (i != 40)
-            return;
-        QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(5, 5), dlg->mapToGlobal(QPoint(5, 5)));
-        QApplication::sendEvent(dlg.get(), &event);
-    };
-    messages.react = [&](const QString &) {
-        EXPECT_TRUE(dlg->isVisible());
-        dlg->OnSysCommand(IDM_ABOUTBOX);
-    };
-    dlg->OnOK();
-    QCoreApplication::processEvents();
-    EXPECT_EQ(menus.shown, 0);
-    EXPECT_EQ(boxes.shown, 1);
-    EXPECT_EQ(dlg->result(), int(QDialog::Accepted));
-}
 
 } // namespace
 } // namespace kestrival::dialogs::test

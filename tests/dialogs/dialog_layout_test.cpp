@@ -13,9 +13,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
-#include <QTest>
 
-#include <gtest/gtest.h>
+#include <array>
 
 namespace kestrival::dialogs::test {
 namespace {
@@ -24,22 +23,16 @@ using test::PrintTo;
 using resources::ControlKind;
 using resources::DialogTemplate;
 
-TEST(DialogUnits, MulDivRoundsHalfAwayFromZeroWithoutOverflow)
+TEST(DialogUnits, RoundHalfAwayFromZeroAndAreTheFontsMeanLetterWidthAndHeight)
 {
-    EXPECT_EQ(mul_div(1, 5, 4), 1);
-    EXPECT_EQ(mul_div(2, 7, 4), 4);
-    EXPECT_EQ(mul_div(-2, 7, 4), -4);
-    EXPECT_EQ(mul_div(2000000000, 4, 8), 1000000000);
-    EXPECT_EQ(mul_div(5, 7, 0), 0);
-}
-
-TEST(DialogUnits, BaseUnitsAreTheFontsMeanLetterWidthAndItsHeight)
-{
+    for (const auto &[a, b, c, want] :
+         {std::array{1, 5, 4, 1}, {2, 7, 4, 4}, {-2, 7, 4, -4}, {2000000000, 4, 8, 1000000000}, {5, 7, 0, 0}})
+        EXPECT_EQ(mul_div(a, b, c), want) << a << " * " << b << " / " << c;
     const QFont font = template_font(resources::kUpgradeDialogTemplate);
     const QFontMetrics metrics(font);
-    const double mean = metrics.horizontalAdvance(QString::fromLatin1(kAverageWidthSample)) / 52.0;
     const DialogBaseUnits units = base_units_of(font);
-    EXPECT_LE(std::abs(units.x - mean), 0.5);
+    const double meanLetter = metrics.horizontalAdvance(QString::fromLatin1(kAverageWidthSample)) / 52.0;
+    EXPECT_LE(std::abs(units.x - meanLetter), 0.5);
     EXPECT_EQ(units.y, metrics.ascent() + metrics.descent());
 }
 
@@ -51,15 +44,19 @@ struct TemplateRow {
 
 class EveryDialog : public testing::TestWithParam<TemplateRow> {};
 
-TEST_P(EveryDialog, MatchesItsTemplate)
+TEST_P(EveryDialog, MatchesItsTemplateAndShowsEveryTextUnclippedWithGlyphs)
 {
     const DialogTemplate &tpl = *GetParam().tpl;
     const std::unique_ptr<QDialog> dialog = GetParam().make();
-    const DialogBaseUnits units = base_units_of(template_font(tpl));
+    const QFont font = template_font(tpl);
+    EXPECT_EQ(QFontInfo(font).family(), to_qstring(tpl.font.family)) << "fonts-noto-cjk missing?";
+    const QFontMetrics metrics(font);
+    const DialogBaseUnits units = base_units_of(font);
     EXPECT_EQ(dialog->windowTitle(), to_qstring(tpl.caption));
     EXPECT_EQ(dialog->size(), QSize(du_to_px_x(tpl.width, units), du_to_px_y(tpl.height, units)));
     EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize()) << "not resizable";
 
+    QString everything = to_qstring(tpl.caption);
     for (const auto &control : tpl.controls) {
         SCOPED_TRACE(std::string(control.name));
         auto *w = dialog->findChild<QWidget *>(to_qstring(control.name));
@@ -68,65 +65,43 @@ TEST_P(EveryDialog, MatchesItsTemplate)
         const QRect rect = du_to_px(control.rect, units);
         const bool icon = control.kind == ControlKind::Icon;
         EXPECT_EQ(w->geometry(), icon ? QRect(rect.topLeft(), QSize(kLargeIconPx, kLargeIconPx)) : rect);
-        const bool tabStop = (control.flags & resources::kTabStop) != 0;
-        EXPECT_EQ(w->focusPolicy(), tabStop ? Qt::StrongFocus : Qt::NoFocus);
+        EXPECT_EQ(w->focusPolicy(), control.flags & resources::kTabStop ? Qt::StrongFocus : Qt::NoFocus);
+        const QString text = to_qstring(control.text);
         if (auto *button = qobject_cast<QPushButton *>(w)) {
-            EXPECT_EQ(button->text(), to_qstring(control.text));
+            EXPECT_EQ(button->text(), text);
             EXPECT_EQ(button->isDefault(), (control.flags & resources::kDefaultButton) != 0);
         } else if (auto *label = qobject_cast<QLabel *>(w)) {
             if (icon) {
                 EXPECT_FALSE(label->pixmap().isNull());
             } else {
-                EXPECT_EQ(label->text(), to_qstring(control.text));
+                EXPECT_EQ(label->text(), text);
                 EXPECT_EQ(label->textFormat(), Qt::PlainText) << "no markup, no access keys";
             }
         }
-    }
-}
-
-// The template's rectangles were drawn for a smaller font; ours must still fit in them.
-TEST_P(EveryDialog, ShowsEveryTextWithGlyphsAndUnclipped)
-{
-    const DialogTemplate &tpl = *GetParam().tpl;
-    const QFont font = template_font(tpl);
-    EXPECT_EQ(QFontInfo(font).family(), to_qstring(tpl.font.family)) << "fonts-noto-cjk missing?";
-    const QFontMetrics metrics(font);
-    const DialogBaseUnits units = base_units_of(font);
-    QString everything = to_qstring(tpl.caption);
-    for (const auto &control : tpl.controls) {
-        const QString text = to_qstring(control.text);
-        if (text.isEmpty() || control.kind == ControlKind::Progress)
-            continue;
-        SCOPED_TRACE(std::string(control.name));
-        everything += text;
-        const QRect rect = du_to_px(control.rect, units);
-        // A button's frame takes an average character of its width.
-        const int room = rect.width() - (control.kind == ControlKind::Button ? units.x : 0);
-        EXPECT_LE(metrics.horizontalAdvance(text), room);
-        EXPECT_LE(metrics.height(), rect.height());
+        // The template's rectangles were drawn for a smaller font; ours must still fit in them,
+        // a button's frame taking an average character of its width.
+        if (!text.isEmpty() && control.kind != ControlKind::Progress) {
+            everything += text;
+            const int frame = control.kind == ControlKind::Button ? units.x : 0;
+            EXPECT_LE(metrics.horizontalAdvance(text), rect.width() - frame);
+            EXPECT_LE(metrics.height(), rect.height());
+        }
     }
     for (const char32_t c : everything.toUcs4())
         EXPECT_TRUE(metrics.inFontUcs4(c)) << "no glyph for U+" << std::hex << unsigned(c);
 }
 
-UpgradeDlgSeams inert_seams()
-{
-    return {[](const QString &) {}, [] { return std::optional<std::string>(); }, nullptr};
-}
-
 INSTANTIATE_TEST_SUITE_P(Templates, EveryDialog, testing::Values(
-    TemplateRow{"upgrade", &resources::kUpgradeDialogTemplate,
-                [] { return std::unique_ptr<QDialog>(new CUpgradeDlg(inert_seams())); }},
-    TemplateRow{"about", &resources::kAboutBoxTemplate,
-                [] { return std::unique_ptr<QDialog>(new CAboutDlg); }}),
+    TemplateRow{"upgrade", &resources::kUpgradeDialogTemplate, [] { return std::unique_ptr<QDialog>(new CUpgradeDlg); }},
+    TemplateRow{"about", &resources::kAboutBoxTemplate, [] { return std::unique_ptr<QDialog>(new CAboutDlg); }}),
     RowName());
 
 TEST(UpgradeDialog, HasAPlainBarAFixedFrameAndOpensCentred)
 {
-    CUpgradeDlg dlg(inert_seams());
+    CUpgradeDlg dlg;
     EXPECT_EQ(dlg.m_progress, dlg.findChild<QProgressBar *>(QStringLiteral("IDC_PROGRESS")));
-    EXPECT_EQ(std::make_pair(dlg.m_progress->minimum(), dlg.m_progress->maximum()), std::make_pair(0, 100));
-    EXPECT_EQ(dlg.m_progress->value(), 0);
+    EXPECT_EQ(std::tuple(dlg.m_progress->minimum(), dlg.m_progress->maximum(), dlg.m_progress->value()),
+              std::tuple(0, 100, 0));
     EXPECT_FALSE(dlg.m_progress->isTextVisible());
     EXPECT_FALSE(dlg.m_hIcon.isNull());
     EXPECT_EQ(dlg.windowFlags(), kDialogWindowFlags) << "no minimise or maximise button";

@@ -1,89 +1,103 @@
-// Fixtures for the dialog tests: a scratch installation, a fake clock, a recording notifier,
-// and ways to act on windows from inside the loops that show them.
+// A scratch installation for the dialogs, and ways to act on windows from inside their loops.
 #pragma once
 
 #include "dialogs/upgrade_run.h"
 #include "dialogs/upgradedlg.h"
 
 #include <QApplication>
-#include <QEvent>
 #include <QPointer>
-#include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <filesystem>
-#include <functional>
-#include <ostream>
+#include <fstream>
+#include <iterator>
 #include <string>
-#include <vector>
 
 namespace kestrival::dialogs::test {
 
-// A run's clock in virtual time: each wait returns at once, at its deadline, after calling
-// onWait with its index (so a test can look at the run between steps).
-class FakeClock final : public RunClock {
-public:
-    TimePoint now() override { return m_now; }
-    void waitUntil(TimePoint deadline) override;
+namespace fs = std::filesystem;
+inline constexpr int kWaitMs = 5000;
 
-    std::vector<TimePoint> waits;
-    std::function<void(std::size_t)> onWait;
+inline std::string read_bytes(const fs::path &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+inline void write_bytes(const fs::path &path, const std::string &bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+inline bool wait_for(const std::function<bool()> &condition) { return QTest::qWaitFor(condition, kWaitMs); }
+inline void post(std::function<void()> action) { QTimer::singleShot(0, qApp, std::move(action)); }
 
-private:
-    TimePoint m_now = TimePoint{} + std::chrono::hours(1);
-};
+// Through the window, so that modality and the context-menu gesture apply as for a user.
+inline void click_through_window(QWidget *w, Qt::MouseButton button = Qt::LeftButton)
+{
+    QTest::mouseClick(w->window()->windowHandle(), button, {}, w->mapTo(w->window(), w->rect().center()));
+}
 
-// Records every message; `react` acts while the message is "up".
-struct RecordingNotifier {
-    QStringList texts;
-    std::function<void(const QString &)> react;
-};
-
-[[nodiscard]] std::string read_bytes(const std::filesystem::path &path);
-void write_bytes(const std::filesystem::path &path, const std::string &bytes);
-void set_mtime(const std::filesystem::path &path, std::time_t when);
-
-// A scratch installation: program/ holds the settings file the dialog reads and writes;
-// work/, the working directory during the test, is where the two files are checked.
-// TearDown fails the test if it left a window open.
+// program/ holds the settings file the dialog writes; work/ is the working directory.
+// Fails the test if it left a window open.
 class InstallationTest : public testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override
+    {
+        ASSERT_TRUE(m_dir.isValid());
+        fs::create_directory(programDir());
+        fs::create_directory(workDir());
+        fs::current_path(workDir());
+    }
+    void TearDown() override
+    {
+        fs::current_path(m_previousDir);
+        EXPECT_TRUE(wait_for([] {
+            const auto windows = QApplication::topLevelWidgets();
+            return std::none_of(windows.begin(), windows.end(), [](QWidget *w) { return w->isVisible(); });
+        })) << "a window was left open";
+    }
+    fs::path programDir() const { return m_dir.filePath(QStringLiteral("program")).toStdString(); }
+    fs::path workDir() const { return m_dir.filePath(QStringLiteral("work")).toStdString(); }
+    fs::path settingsPath() const { return programDir() / "tsetting.ini"; }
+    void installAll(const std::string &settings)
+    {
+        write_bytes(settingsPath(), settings);
+        write_bytes(workDir() / "tsetting.ini", settings);
+        write_bytes(workDir() / "HarrowglimmerPatch.dat", "package");
+    }
+    UpgradeDlgSeams seams()
+    {
+        const auto notify = [this](const QString &text) {
+            messages << text;
+            if (onMessage)
+                onMessage();
+        };
+        const auto path = [this]() -> std::optional<std::string> {
+            if (noSettingsPath)
+                return std::nullopt;
+            return settingsPathOverride.value_or(settingsPath().string());
+        };
+        return {notify, path, &clock};
+    }
+    // The index of the step whose pause just ended, inside the clock's wait hook.
+    std::size_t step() const { return clock.deadlines().size() - 1; }
 
-    std::filesystem::path programDir() const { return m_root / "program"; }
-    std::filesystem::path workDir() const { return m_root / "work"; }
-    std::filesystem::path settingsPath() const { return programDir() / "tsetting.ini"; }
-    // Both files in the working directory, and the program's own settings file.
-    void installAll(const std::string &settingsBytes);
-    UpgradeDlgSeams seams();
-
-    RecordingNotifier messages;
-    FakeClock clock;
+    QStringList messages;
+    std::function<void()> onMessage; // runs while the message is up
+    VirtualClock clock;
     std::optional<std::string> settingsPathOverride;
-    bool settingsPathUnavailable = false;
+    bool noSettingsPath = false;
 
 private:
     QTemporaryDir m_dir;
-    std::filesystem::path m_root;
-    std::filesystem::path m_previousDir;
+    fs::path m_previousDir = fs::current_path();
 };
 
-// A click delivered as the window system delivers it, so that modality and the toolkit's
-// context-menu gesture apply (QTest's widget overloads bypass both).
-void click_through_window(QWidget *widget, Qt::MouseButton button, QPoint at);
-
-// Runs `action` once the event loop turns, e.g. from inside a dialog's loop.
-void post(std::function<void()> action);
-
-[[nodiscard]] bool wait_for(const std::function<bool()> &condition);
-
-// Counts the windows of type T shown while it lives and hands each to `react` from the event
-// loop, where `react` may close it or pick from it.
+// Counts the windows of type T shown while it lives, and hands each to `react` from the loop
+// that shows it.
 template <typename T>
 class ShowWatcher : public QObject {
 public:
@@ -99,9 +113,9 @@ protected:
         auto *w = qobject_cast<T *>(watched);
         if (w && w->isWindow() && event->type() == QEvent::Show) {
             ++shown;
-            QTimer::singleShot(0, this, [this, guarded = QPointer<T>(w)] {
-                if (guarded)
-                    m_react(guarded.data());
+            QTimer::singleShot(0, this, [this, w = QPointer<T>(w)] {
+                if (w)
+                    m_react(w.data());
             });
         }
         return false;
@@ -111,20 +125,13 @@ private:
     std::function<void(T *)> m_react;
 };
 
-// Rows of parameterised tests carry a `name`: it names the test and its failures.
+// Names a parameterised test and its failures by its row's `name`.
 struct RowName {
     template <typename Row>
-    std::string operator()(const testing::TestParamInfo<Row> &row) const
-    {
-        return row.param.name;
-    }
+    std::string operator()(const testing::TestParamInfo<Row> &row) const { return row.param.name; }
 };
-
 template <typename Row>
     requires requires(const Row &row) { std::string(row.name); }
-void PrintTo(const Row &row, std::ostream *out)
-{
-    *out << row.name;
-}
+void PrintTo(const Row &row, std::ostream *out) { *out << row.name; }
 
 } // namespace kestrival::dialogs::test

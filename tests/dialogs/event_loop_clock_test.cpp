@@ -1,83 +1,34 @@
 // The real clock's waiting: windows stay alive, user input is thrown away.
 #include "dialogs/event_loop_clock.h"
 
-#include <QApplication>
+#include "dialog_test_support.h"
+
 #include <QCloseEvent>
 #include <QContextMenuEvent>
 #include <QDialog>
 #include <QPushButton>
-#include <QSignalSpy>
-#include <QTest>
-#include <QTimer>
 #include <QWindow>
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
-#include <functional>
-#include <map>
-#include <ostream>
-#include <string>
-
-namespace kestrival::dialogs {
+namespace kestrival::dialogs::test {
 namespace {
 
-using std::chrono::milliseconds;
+using test::PrintTo;
+constexpr std::chrono::milliseconds kShortWait(150);
 
-constexpr milliseconds kShortWait(150);
-constexpr milliseconds kPollLimit(5000);
-constexpr int kPollStepMs = 10;
-
-bool poll_until(const std::function<bool()> &done)
-{
-    const auto limit = std::chrono::steady_clock::now() + kPollLimit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > limit)
-            return false;
-        QTest::qWait(kPollStepMs);
-    }
-    return true;
-}
-
-// Counts what reaches a widget past the application's filters.
+// Counts what reaches the widgets past the application's filters.
 class Received final : public QObject {
 public:
-    int count(QEvent::Type type) const
-    {
-        const auto it = counts_.find(type);
-        return it == counts_.end() ? 0 : it->second;
-    }
-    int input() const
-    {
-        int n = 0;
-        for (const auto &[type, c] : counts_)
-            if (type != QEvent::Paint && type != QEvent::Timer)
-                n += c;
-        return n;
-    }
+    int input = 0, paints = 0;
 
 protected:
     bool eventFilter(QObject *, QEvent *event) override
     {
-        switch (event->type()) {
-        case QEvent::MouseButtonPress:
-        case QEvent::MouseButtonRelease:
-        case QEvent::KeyPress:
-        case QEvent::KeyRelease:
-        case QEvent::Close:
-        case QEvent::ContextMenu:
-        case QEvent::Wheel:
-        case QEvent::Paint:
-            ++counts_[event->type()];
-            break;
-        default:
-            break;
-        }
+        const QEvent::Type t = event->type();
+        paints += t == QEvent::Paint;
+        input += t == QEvent::MouseButtonPress || t == QEvent::MouseButtonRelease || t == QEvent::KeyPress ||
+                 t == QEvent::KeyRelease || t == QEvent::Close || t == QEvent::ContextMenu;
         return false;
     }
-
-private:
-    std::map<QEvent::Type, int> counts_;
 };
 
 class EventLoopClockTest : public testing::Test {
@@ -92,17 +43,9 @@ protected:
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dialog));
         QCoreApplication::processEvents();
     }
-    void TearDown() override
-    {
-        dialog.close();
-        ASSERT_TRUE(poll_until([] {
-            const QWidgetList windows = QApplication::topLevelWidgets();
-            return std::none_of(windows.begin(), windows.end(),
-                                [](const QWidget *w) { return w->isVisible(); });
-        }));
-    }
 
-    // Runs action from the wait's own event loop, then waits out the deadline.
+    // Runs action from inside the wait's own loop; the wait lasts to its deadline and lets
+    // nothing through, then or later.
     void waitDoing(const std::function<void()> &action)
     {
         bool ran = false;
@@ -113,156 +56,92 @@ protected:
         const auto deadline = clock.now() + kShortWait;
         clock.waitUntil(deadline);
         EXPECT_GE(clock.now(), deadline);
-        ASSERT_TRUE(ran) << "the action never ran inside the wait";
-    }
-
-    static void flushEvents()
-    {
+        ASSERT_TRUE(ran);
         QCoreApplication::sendPostedEvents();
         QCoreApplication::processEvents();
-        QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(received.input, 0) << "so no click and no close either";
+        EXPECT_TRUE(dialog.isVisible());
+    }
+    void clickLater()
+    {
+        post([this] {
+            QTest::mouseClick(&button, Qt::LeftButton);
+            ++clicksGiven;
+        });
     }
 
     QDialog dialog;
     QPushButton button{QStringLiteral("升级"), &dialog};
     Received received;
     EventLoopClock clock;
+    int clicksGiven = 0;
 };
 
-struct InputCase {
+struct InputRow {
     const char *name;
     std::function<void(QDialog &, QPushButton &)> give;
 };
 
-void PrintTo(const InputCase &c, std::ostream *os) { *os << c.name; }
-
-class DiscardedInput : public EventLoopClockTest, public testing::WithParamInterface<InputCase> {
-};
-
-// Each action would click the button, close the dialog or at least reach a widget.
-const InputCase kInputs[] = {
-    {"ClickSentToButton", [](QDialog &,
-                             QPushButton &b) { QTest::mouseClick(&b, Qt::LeftButton); }},
-    {"ClickThroughWindowSystem",
-     [](QDialog &d, QPushButton &b) {
-         QTest::mouseClick(d.windowHandle(), Qt::LeftButton, {}, b.geometry().center());
-     }},
-    {"SpacePostedToButton",
-     [](QDialog &, QPushButton &b) {
-         QCoreApplication::postEvent(&b, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, {}));
-         QCoreApplication::postEvent(&b, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Space, {}));
-     }},
-    {"EscapeThroughWindowSystem",
-     [](QDialog &d, QPushButton &) { QTest::keyClick(d.windowHandle(), Qt::Key_Escape); }},
-    {"ClosePostedToDialog",
-     [](QDialog &d, QPushButton &) { QCoreApplication::postEvent(&d, new QCloseEvent); }},
-    {"CloseRequestedByWindowSystem", [](QDialog &d, QPushButton &) { d.windowHandle()->close(); }},
-    {"ContextMenuPostedToButton",
-     [](QDialog &, QPushButton &b) {
-         QCoreApplication::postEvent(
-             &b, new QContextMenuEvent(QContextMenuEvent::Keyboard, b.rect().center(),
-                                        b.mapToGlobal(b.rect().center())));
-     }},
-};
+class DiscardedInput : public EventLoopClockTest, public testing::WithParamInterface<InputRow> {};
 
 TEST_P(DiscardedInput, IsNeitherDeliveredDuringTheWaitNorAfterIt)
 {
-    QSignalSpy clicked(&button, &QPushButton::clicked);
-    QSignalSpy finished(&dialog, &QDialog::finished);
-
     waitDoing([&] { GetParam().give(dialog, button); });
-    flushEvents();
-
-    EXPECT_EQ(received.input(), 0);
-    EXPECT_EQ(clicked.count(), 0);
-    EXPECT_EQ(finished.count(), 0);
-    EXPECT_TRUE(dialog.isVisible());
-
-    // Once the wait is over, the same input gets through again.
     GetParam().give(dialog, button);
-    EXPECT_TRUE(poll_until([&] { return received.input() > 0; }));
+    EXPECT_TRUE(wait_for([&] { return received.input > 0; })) << "gets through once the wait is over";
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Inputs, DiscardedInput, testing::ValuesIn(kInputs),
-    [](const testing::TestParamInfo<InputCase> &row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, DiscardedInput, testing::Values(
+    InputRow{"click_sent_to_button", [](QDialog &, QPushButton &b) { QTest::mouseClick(&b, Qt::LeftButton); }},
+    InputRow{"click_through_window", [](QDialog &, QPushButton &b) { click_through_window(&b); }},
+    InputRow{"space_posted_to_button", [](QDialog &, QPushButton &b) {
+        QCoreApplication::postEvent(&b, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, {}));
+        QCoreApplication::postEvent(&b, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Space, {}));
+    }},
+    InputRow{"escape_through_window", [](QDialog &d, QPushButton &) { QTest::keyClick(d.windowHandle(), Qt::Key_Escape); }},
+    InputRow{"close_posted_to_dialog", [](QDialog &d, QPushButton &) { QCoreApplication::postEvent(&d, new QCloseEvent); }},
+    InputRow{"close_asked_by_window_system", [](QDialog &d, QPushButton &) { d.windowHandle()->close(); }},
+    InputRow{"context_menu_posted_to_button", [](QDialog &, QPushButton &b) {
+        const QPoint at(5, 5);
+        QCoreApplication::postEvent(&b, new QContextMenuEvent(QContextMenuEvent::Keyboard, at, b.mapToGlobal(at)));
+    }}),
+    RowName());
 
-TEST_F(EventLoopClockTest, PaintsAndTimersRunDuringTheWait)
+TEST_F(EventLoopClockTest, PaintsDuringTheWaitAndNeverReturnsEarly)
 {
-    const int paintsBefore = received.count(QEvent::Paint);
-    bool timerRan = false;
-    waitDoing([&] {
-        timerRan = true;
-        button.setText(QStringLiteral("Patch files..."));
-    });
-    EXPECT_TRUE(timerRan);
-    EXPECT_GT(received.count(QEvent::Paint), paintsBefore);
-}
-
-TEST_F(EventLoopClockTest, ReturnsNotBeforeItsDeadline)
-{
-    for (const milliseconds wait : {milliseconds(0), milliseconds(1), milliseconds(30)}) {
-        const auto deadline = clock.now() + wait;
+    const int paintsBefore = received.paints;
+    waitDoing([&] { button.setText(QStringLiteral("Patch files...")); });
+    EXPECT_GT(received.paints, paintsBefore);
+    for (const int ms : {0, 1, -500}) {
+        const auto deadline = clock.now() + std::chrono::milliseconds(ms);
         clock.waitUntil(deadline);
-        EXPECT_GE(clock.now(), deadline) << wait.count() << " ms";
+        EXPECT_GE(clock.now(), deadline) << ms << " ms";
     }
-    const auto past = clock.now() - milliseconds(500);
-    clock.waitUntil(past);
-    EXPECT_GE(clock.now(), past);
 }
 
 TEST_F(EventLoopClockTest, NestedWaitsEachKeepInputOut)
 {
-    QSignalSpy clicked(&button, &QPushButton::clicked);
-    RunClock::TimePoint innerDeadline;
-    RunClock::TimePoint innerReturned;
-    bool afterInnerGiven = false;
     waitDoing([&] {
-        innerDeadline = clock.now() + kShortWait / 2;
-        QTimer::singleShot(0, &dialog, [&] { QTest::mouseClick(&button, Qt::LeftButton); });
-        clock.waitUntil(innerDeadline);
-        innerReturned = clock.now();
-        // The outer wait is still running: its own filter must still hold.
-        QTimer::singleShot(0, &dialog, [&] {
-            QTest::mouseClick(&button, Qt::LeftButton);
-            afterInnerGiven = true;
-        });
+        const auto inner = clock.now() + kShortWait / 2;
+        clickLater();
+        clock.waitUntil(inner);
+        EXPECT_GE(clock.now(), inner);
+        clickLater(); // the outer wait still holds
     });
-    flushEvents();
-
-    EXPECT_GE(innerReturned, innerDeadline);
-    EXPECT_TRUE(afterInnerGiven);
-    EXPECT_EQ(clicked.count(), 0);
-    EXPECT_EQ(received.input(), 0);
+    EXPECT_EQ(clicksGiven, 2);
 }
 
 TEST_F(EventLoopClockTest, WaitsOutItsDeadlineWhileTheApplicationQuits)
 {
-    QSignalSpy clicked(&button, &QPushButton::clicked);
-    bool clickGiven = false;
     waitDoing([&] {
         QCoreApplication::exit(0);
-        QTimer::singleShot(0, &dialog, [&] {
-            QTest::mouseClick(&button, Qt::LeftButton);
-            clickGiven = true;
-        });
+        clickLater();
     });
-    flushEvents();
-    EXPECT_TRUE(clickGiven);
-    EXPECT_EQ(clicked.count(), 0);
-
+    EXPECT_EQ(clicksGiven, 1);
     // A finished application loop clears the quit for the tests that follow.
-    QTimer::singleShot(0, qApp, [] { QCoreApplication::exit(0); });
+    post([] { QCoreApplication::exit(0); });
     QApplication::exec();
 }
 
 } // namespace
-} // namespace kestrival::dialogs
-
-int main(int argc, char **argv)
-{
-    testing::InitGoogleTest(&argc, argv);
-    QApplication app(argc, argv);
-    QApplication::setQuitOnLastWindowClosed(false);
-    return RUN_ALL_TESTS();
-}
+} // namespace kestrival::dialogs::test

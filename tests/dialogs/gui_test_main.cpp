@@ -6,10 +6,8 @@
 int main(int argc, char **argv)
 {
     testing::InitGoogleTest(&argc, argv);
-    static char name[] = "kestrival_dialog_tests";
-    char *qtArgv[] = {name, nullptr};
     int qtArgc = 1;
-    QApplication app(qtArgc, qtArgv);
+    QApplication app(qtArgc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     return RUN_ALL_TESTS();
 }

@@ -1,49 +1,51 @@
 // The upgrade dialog: start-up checks, version display, ending it, and the upgrade run.
 #include "dialogs/upgradedlg.h"
 
+#include "dialogs/aboutdlg.h"
+
 #include "resources/resource.h"
 
 #include "dialog_test_support.h"
 
+#include <QContextMenuEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QSignalSpy>
-#include <QTest>
-
-#include <gtest/gtest.h>
 
 namespace kestrival::dialogs::test {
 namespace {
 
 using test::PrintTo;
-namespace fs = std::filesystem;
-
 const QString kNoSettings = QStringLiteral("获取升级信息失败,请检查是否在安装目录运行");
 const QString kNoPackage = QStringLiteral("打开升级包失败");
-const QString kWriteFailed = QStringLiteral("写入版本信息失败");
 const QString kDone = QStringLiteral("升级完成");
-
 const std::string kSettings = "[DB]\r\nVersion=20200101\r\n";
-constexpr std::time_t kPackageTime = 1709640000; // 2024-03-05 12:00:00 UTC
 const std::string kStampedSettings = "[DB]\r\nVersion=20240305\r\n";
+constexpr std::time_t kPackageTime = 1709640000; // 2024-03-05 12:00:00 UTC
 
 QLabel *version_field(QDialog &dlg) { return dlg.findChild<QLabel *>(QStringLiteral("IDC_VERSION")); }
 QPushButton *ok_button(QDialog &dlg) { return dlg.findChild<QPushButton *>(QStringLiteral("IDOK")); }
 
 class UpgradeDlgTest : public InstallationTest {
 protected:
-    // Initialised and on screen, as the user sees it, without a modal loop of its own.
+    void install()
+    {
+        installAll(kSettings);
+        const auto packageTime = std::chrono::system_clock::from_time_t(kPackageTime);
+        fs::last_write_time(workDir() / "HarrowglimmerPatch.dat", std::chrono::file_clock::from_sys(packageTime));
+    }
+    // Installed, initialised and on screen, without a modal loop of its own.
     void open(CUpgradeDlg &dlg)
     {
+        install();
         ASSERT_TRUE(dlg.OnInitDialog());
         dlg.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     }
 };
-
-// --- start-up --------------------------------------------------------------------------------
 
 enum class File { Missing, Present, ReadOnly };
 
@@ -52,233 +54,190 @@ struct StartupRow {
     File settings; // in the working directory; the program's own directory always holds one
     File package;
     QStringList messages;
+    bool noSettingsPath = false; // then no check is made, so none can fail
+    bool byCloseBox = false;     // rather than by Esc
 };
 
 class StartupChecks : public InstallationTest, public testing::WithParamInterface<StartupRow> {};
-
-void place(const fs::path &path, File how, const std::string &bytes)
-{
-    if (how != File::Missing)
-        write_bytes(path, bytes);
-    if (how == File::ReadOnly)
-        fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-}
 
 TEST_P(StartupChecks, FailuresShowTheirMessageAndNeverTheDialog)
 {
     const StartupRow &row = GetParam();
     const bool fails = !row.messages.isEmpty();
+    noSettingsPath = row.noSettingsPath;
     write_bytes(settingsPath(), kSettings);
-    place(workDir() / "tsetting.ini", row.settings, kSettings);
-    place(workDir() / "HarrowglimmerPatch.dat", row.package, "package");
-
+    for (const auto &[file, how] : {std::pair{"tsetting.ini", row.settings}, {"HarrowglimmerPatch.dat", row.package}}) {
+        if (how != File::Missing)
+            write_bytes(workDir() / file, kSettings);
+        if (how == File::ReadOnly)
+            fs::permissions(workDir() / file, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    }
     CUpgradeDlg dlg(seams());
     ShowWatcher<CUpgradeDlg> shown([](CUpgradeDlg *) {});
-    bool focusOnButton = false;
+    std::optional<std::pair<QString, bool>> versionAndFocus;
     post([&] {
         if (!fails && QTest::qWaitForWindowActive(&dlg))
-            focusOnButton = QApplication::focusWidget() == ok_button(dlg);
-        dlg.reject();
+            versionAndFocus.emplace(version_field(dlg)->text(), QApplication::focusWidget() == ok_button(dlg));
+        if (row.byCloseBox)
+            dlg.close();
+        else
+            QTest::keyClick(&dlg, Qt::Key_Escape);
     });
-    const int result = dlg.DoModal();
+    EXPECT_EQ(dlg.DoModal(), fails ? CUpgradeDlg::kStartupFailed : int(QDialog::Rejected));
     QCoreApplication::processEvents();
-
-    EXPECT_EQ(messages.texts, row.messages);
-    EXPECT_EQ(result, fails ? CUpgradeDlg::kStartupFailed : int(QDialog::Rejected));
+    EXPECT_EQ(messages, row.messages);
     EXPECT_EQ(shown.shown, fails ? 0 : 1);
-    EXPECT_EQ(focusOnButton, !fails);
+    if (!fails) {
+        const QString version = row.noSettingsPath ? QString() : QStringLiteral("20200101");
+        EXPECT_EQ(versionAndFocus, std::pair(version, !row.noSettingsPath)) << "version shown, focus on the button";
+    }
     EXPECT_EQ(read_bytes(settingsPath()), kSettings);
+    EXPECT_TRUE(clock.deadlines().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, StartupChecks, testing::Values(
     StartupRow{"all_present", File::Present, File::Present, {}},
+    StartupRow{"all_present_closed_by_close_box", File::Present, File::Present, {}, false, true},
     StartupRow{"settings_only_beside_the_program", File::Missing, File::Present, {kNoSettings}},
     StartupRow{"settings_read_only", File::ReadOnly, File::Present, {kNoSettings}},
     StartupRow{"package_missing", File::Present, File::Missing, {kNoPackage}},
     StartupRow{"package_read_only", File::Present, File::ReadOnly, {kNoPackage}},
-    StartupRow{"both_missing_gives_only_the_first", File::Missing, File::Missing, {kNoSettings}}),
+    StartupRow{"both_missing_gives_only_the_first", File::Missing, File::Missing, {kNoSettings}},
+    StartupRow{"no_settings_path_opens_empty_unchecked_unfocused", File::Missing, File::Missing, {}, true}),
     RowName());
 
-struct VersionRow {
-    const char *name;
-    std::string settings;
-    QString shown;
-};
-
-class VersionDisplay : public InstallationTest, public testing::WithParamInterface<VersionRow> {};
-
-TEST_P(VersionDisplay, ShowsTheProgramsOwnValueAsItIs)
+TEST_F(UpgradeDlgTest, ShowsTheProgramsOwnVersionAsItIs)
 {
     installAll("[DB]\r\nVersion=from the working directory\r\n");
-    write_bytes(settingsPath(), GetParam().settings);
-    CUpgradeDlg dlg(seams());
-    EXPECT_TRUE(dlg.OnInitDialog());
-    EXPECT_EQ(version_field(dlg)->text(), GetParam().shown);
+    for (const auto &[settings, shown] : {std::pair{"[DB]\r\nVersion=<b>2.0</b> &A\r\n", QStringLiteral("<b>2.0</b> &A")},
+                                          {"[DB]\r\nVersion=V\xb0\xe6\r\n", QStringLiteral("V版")}}) {
+        write_bytes(settingsPath(), settings); // markup stays literal; code page 936 is read as such
+        CUpgradeDlg dlg(seams());
+        EXPECT_TRUE(dlg.OnInitDialog());
+        EXPECT_EQ(version_field(dlg)->text(), shown);
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, VersionDisplay, testing::Values(
-    VersionRow{"stamp", kSettings, QStringLiteral("20200101")},
-    VersionRow{"markup_stays_literal", "[DB]\r\nVersion=<b>2.0</b> &A\r\n", QStringLiteral("<b>2.0</b> &A")},
-    VersionRow{"code_page_936", "[DB]\r\nVersion=V\xb0\xe6\r\n", QStringLiteral("V版")}),
-    RowName());
-
-TEST_F(UpgradeDlgTest, WithoutASettingsPathOpensEmptyUncheckedAndUnfocused)
+// In virtual time from the press to the real completion box, which neither blocks the dialog
+// nor is blocked by it. The bar and text are taken as each pause ends, so after the step before.
+TEST_F(UpgradeDlgTest, RunStampsFirstWalksTheBarAndTheCompletionBoxEndsTheDialog)
 {
-    settingsPathUnavailable = true; // and no installation files: a check would complain
-    CUpgradeDlg dlg(seams());
-    bool active = false;
-    post([&] {
-        active = QTest::qWaitForWindowActive(&dlg);
-        EXPECT_TRUE(version_field(dlg)->text().isEmpty());
-        EXPECT_NE(QApplication::focusWidget(), ok_button(dlg));
-        dlg.reject();
-    });
-    EXPECT_EQ(dlg.DoModal(), int(QDialog::Rejected));
-    EXPECT_TRUE(active);
-    EXPECT_TRUE(messages.texts.isEmpty());
-}
-
-struct EndRow {
-    const char *name;
-    std::function<void(CUpgradeDlg &)> end;
-};
-
-class EndingTheDialog : public InstallationTest, public testing::WithParamInterface<EndRow> {};
-
-TEST_P(EndingTheDialog, WritesNothing)
-{
-    installAll(kSettings);
-    CUpgradeDlg dlg(seams());
-    post([&] {
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
-        GetParam().end(dlg);
-    });
-    EXPECT_EQ(dlg.DoModal(), int(QDialog::Rejected));
-    EXPECT_EQ(read_bytes(settingsPath()), kSettings);
-    EXPECT_TRUE(clock.waits.empty());
-}
-
-INSTANTIATE_TEST_SUITE_P(Rows, EndingTheDialog, testing::Values(
-    EndRow{"escape", [](CUpgradeDlg &d) { QTest::keyClick(&d, Qt::Key_Escape); }},
-    EndRow{"close_box", [](CUpgradeDlg &d) { d.close(); }}),
-    RowName());
-
-// --- the upgrade run -------------------------------------------------------------------------
-
-TEST_F(UpgradeDlgTest, RunStampsFirstThenWalksTheBarReportsAndAccepts)
-{
-    installAll(kSettings);
-    set_mtime(workDir() / "HarrowglimmerPatch.dat", kPackageTime);
-    CUpgradeDlg dlg(seams());
-    open(dlg);
-    QSignalSpy accepted(&dlg, &QDialog::accepted);
-    std::vector<std::pair<QString, int>> seen; // status and bar as each wait ends
-    clock.onWait = [&](std::size_t i) {
-        if (i == 0) {
+    install();
+    UpgradeDlgSeams real = seams();
+    real.notify = nullptr;
+    CUpgradeDlg dlg(real);
+    std::vector<std::pair<QString, int>> seen;
+    clock.setWaitHook([&](auto) {
+        if (step() == 0) {
             EXPECT_EQ(read_bytes(settingsPath()), kStampedSettings) << "stamped before the first step";
         }
         seen.emplace_back(version_field(dlg)->text(), dlg.m_progress->value());
-    };
-    QTest::mouseClick(ok_button(dlg), Qt::LeftButton);
-
-    ASSERT_EQ(seen.size(), 100u);
-    EXPECT_EQ(seen[0], std::make_pair(QStringLiteral("Check Ver Info..."), 0));
-    EXPECT_EQ(seen[12], std::make_pair(QStringLiteral("Unzip files..."), 12));
-    EXPECT_EQ(seen[99], std::make_pair(QStringLiteral("Patch files..."), 99));
-    EXPECT_EQ(dlg.m_progress->value(), 100);
-    EXPECT_EQ(messages.texts, QStringList{kDone});
-    EXPECT_EQ(accepted.count(), 1);
-    EXPECT_FALSE(dlg.isVisible());
+    });
+    ShowWatcher<QMessageBox> boxes([&](QMessageBox *box) {
+        EXPECT_EQ(box->parentWidget(), nullptr);
+        EXPECT_EQ(box->windowTitle(), QStringLiteral("升级"));
+        EXPECT_EQ(box->text(), QStringLiteral("升级完成"));
+        EXPECT_EQ(box->icon(), QMessageBox::Information);
+        ASSERT_EQ(box->buttons().size(), 1);
+        EXPECT_EQ(box->buttons().first()->text(), QStringLiteral("确定"));
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the dialog stays usable";
+        EXPECT_EQ(dlg.m_progress->value(), 100);
+        click_through_window(box->buttons().first());
+        if (!wait_for([&] { return !box->isVisible(); })) {
+            ADD_FAILURE() << "the box took no click";
+            box->accept();
+        }
+    });
+    post([&] {
+        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+        click_through_window(ok_button(dlg));
+    });
+    EXPECT_EQ(dlg.DoModal(), int(QDialog::Accepted));
+    EXPECT_EQ(boxes.shown, 1);
     EXPECT_EQ(read_bytes(workDir() / "tsetting.ini"), kSettings) << "only the program's file is written";
+
+    constexpr int kPauseMs[10] = {1000, 1000, 1000, 2000, 1000, 1000, 200, 200, 1000, 1000};
+    ASSERT_EQ(seen.size(), 100u);
+    std::chrono::milliseconds due(0);
+    for (int i = 0; i < 100; ++i) {
+        const char *text = i <= 11 ? "Check Ver Info..." : i <= 25 ? "Unzip files..." : "Patch files...";
+        EXPECT_EQ(seen[std::size_t(i)], std::pair(QString::fromLatin1(text), i)) << "before step " << i;
+        due += std::chrono::milliseconds(kPauseMs[i % 10]);
+        EXPECT_EQ(clock.deadlines()[std::size_t(i)] - clock.epoch(), due) << "step " << i;
+    }
+    for (const auto &[i, ms] : {std::pair{0, 1000}, {11, 11400}, {25, 25800}, {99, 94000}})
+        EXPECT_EQ(clock.deadlines()[std::size_t(i)] - clock.epoch(), std::chrono::milliseconds(ms));
 }
 
-TEST_F(UpgradeDlgTest, RunWithoutASettingsPathDoesNothing)
-{
-    installAll(kSettings);
-    CUpgradeDlg dlg(seams());
-    open(dlg);
-    settingsPathUnavailable = true;
-    dlg.OnOK();
-    EXPECT_TRUE(clock.waits.empty());
-    EXPECT_TRUE(messages.texts.isEmpty());
-    EXPECT_EQ(read_bytes(settingsPath()), kSettings);
-    EXPECT_TRUE(dlg.isVisible());
-    dlg.hide();
-}
-
-struct WriteFailureRow {
+// Paths no one can write, root included; or none at all.
+struct RunFailureRow {
     const char *name;
-    std::function<fs::path(const fs::path &programDir)> unwritablePath; // unwritable for root too
+    std::function<std::optional<fs::path>(const fs::path &programDir)> settingsPath;
+    QStringList messages;
 };
 
-class WriteFailure : public UpgradeDlgTest, public testing::WithParamInterface<WriteFailureRow> {};
+class RunFailure : public UpgradeDlgTest, public testing::WithParamInterface<RunFailureRow> {};
 
-TEST_P(WriteFailure, IsReportedAndStopsTheRun)
+TEST_P(RunFailure, IsReportedAndStopsTheRunTouchingNothing)
 {
-    installAll(kSettings);
-    settingsPathOverride = GetParam().unwritablePath(programDir()).string();
+    CUpgradeDlg dlg(seams());
+    open(dlg);
+    const std::optional<fs::path> path = GetParam().settingsPath(programDir());
+    noSettingsPath = !path;
+    settingsPathOverride = path.value_or("").string();
     const auto snapshot = [&] {
         std::string all;
         for (const auto &entry : fs::recursive_directory_iterator(programDir()))
-            all += entry.path().string() + ":" + (entry.is_regular_file() ? read_bytes(entry.path()) : "") + "\n";
+            all += entry.path().string() + ":" + (entry.is_regular_file() ? read_bytes(entry) : "") + "\n";
         return all;
     };
     const std::string before = snapshot();
-    CUpgradeDlg dlg(seams());
-    open(dlg);
     dlg.OnOK();
-
-    EXPECT_EQ(messages.texts, QStringList{kWriteFailed});
-    EXPECT_TRUE(clock.waits.empty()) << "no timetable after a failed write";
+    EXPECT_EQ(messages, GetParam().messages);
+    EXPECT_TRUE(clock.deadlines().empty());
     EXPECT_TRUE(dlg.isVisible());
     EXPECT_EQ(snapshot(), before);
     dlg.hide();
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, WriteFailure, testing::Values(
-    WriteFailureRow{"directory_missing", [](const fs::path &dir) { return dir / "gone" / "tsetting.ini"; }},
-    WriteFailureRow{"path_is_a_directory", [](const fs::path &dir) {
+const QStringList kWriteFailed{QStringLiteral("写入版本信息失败")};
+INSTANTIATE_TEST_SUITE_P(Rows, RunFailure, testing::Values(
+    RunFailureRow{"no_settings_path", [](const fs::path &) { return std::optional<fs::path>(); }, {}},
+    RunFailureRow{"directory_missing",
+                  [](const fs::path &dir) { return std::optional(dir / "gone" / "tsetting.ini"); }, kWriteFailed},
+    RunFailureRow{"path_is_a_directory", [](const fs::path &dir) {
         fs::create_directory(dir / "settings-dir");
         write_bytes(dir / "settings-dir" / "inside", "untouched");
-        return dir / "settings-dir";
-    }}),
+        return std::optional(dir / "settings-dir");
+    }, kWriteFailed}),
     RowName());
 
-TEST_F(UpgradeDlgTest, DuringTheTimetableTheDialogTakesNoCommands)
+// While the timetable runs the dialog takes no commands; under the completion box it does again,
+// and it ends only with the outermost box.
+TEST_F(UpgradeDlgTest, CommandsWaitForTheCompletionBoxThenAFurtherRunEndsCleanly)
 {
-    installAll(kSettings);
-    CUpgradeDlg dlg(seams());
-    open(dlg);
-    std::size_t nestedWaits = 0;
-    clock.onWait = [&](std::size_t i) {
-        if (i != 50)
-            return;
-        const std::size_t before = clock.waits.size();
-        dlg.OnOK();
-        dlg.OnSysCommand(IDM_ABOUTBOX);
-        dlg.close();
-        nestedWaits = clock.waits.size() - before;
-        EXPECT_TRUE(dlg.isVisible());
-        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "no about box";
-    };
-    dlg.OnOK();
-    EXPECT_EQ(nestedWaits, 0u);
-    EXPECT_EQ(clock.waits.size(), 100u);
-    EXPECT_EQ(dlg.result(), int(QDialog::Accepted));
-}
-
-// Under the completion box the dialog takes input again: a further run, Esc, the close box;
-// the dialog ends only once the outermost box is dismissed.
-TEST_F(UpgradeDlgTest, FurtherRunUnderTheCompletionBoxEndsCleanly)
-{
-    installAll(kSettings);
-    set_mtime(workDir() / "HarrowglimmerPatch.dat", kPackageTime);
     CUpgradeDlg dlg(seams());
     open(dlg);
     QSignalSpy finished(&dlg, &QDialog::finished);
-    messages.react = [&](const QString &) {
-        if (messages.texts.size() > 1)
+    ShowWatcher<QMenu> menus([](QMenu *menu) { menu->close(); });
+    ShowWatcher<CAboutDlg> boxes([](CAboutDlg *about) { about->accept(); });
+    clock.setWaitHook([&](auto) {
+        if (step() != 50)
             return;
+        dlg.OnOK();
+        dlg.OnSysCommand(IDM_ABOUTBOX);
+        dlg.close();
+        QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, QPoint(5, 5), dlg.mapToGlobal(QPoint(5, 5)));
+        QApplication::sendEvent(&dlg, &menuEvent);
+        QCoreApplication::processEvents();
+        EXPECT_EQ(step(), 50u) << "no nested run";
+        EXPECT_TRUE(dlg.isVisible());
+        EXPECT_EQ(menus.shown + boxes.shown, 0);
+    });
+    onMessage = [&] {
+        if (messages.size() > 1)
+            return;
+        dlg.OnSysCommand(IDM_ABOUTBOX);
         write_bytes(settingsPath(), kSettings);
         QTest::mouseClick(ok_button(dlg), Qt::LeftButton);
         EXPECT_EQ(read_bytes(settingsPath()), kStampedSettings) << "the further run stamps again";
@@ -288,53 +247,11 @@ TEST_F(UpgradeDlgTest, FurtherRunUnderTheCompletionBoxEndsCleanly)
         EXPECT_EQ(finished.count(), 0);
     };
     dlg.OnOK();
-    EXPECT_EQ(messages.texts, (QStringList{kDone, kDone}));
-    EXPECT_EQ(clock.waits.size(), 200u);
+    EXPECT_EQ(boxes.shown, 1);
+    EXPECT_EQ(messages, (QStringList{kDone, kDone}));
+    EXPECT_EQ(clock.deadlines().size(), 200u);
     EXPECT_EQ(finished.count(), 1);
     EXPECT_EQ(dlg.result(), int(QDialog::Accepted));
-}
-
-// The real box, in the program's one form: neither blocked by the running dialog nor blocking it.
-TEST_F(UpgradeDlgTest, RealCompletionBoxTakesInputAndItsDismissalEndsTheDialog)
-{
-    installAll(kSettings);
-    UpgradeDlgSeams real = seams();
-    real.notify = nullptr;
-    CUpgradeDlg dlg(real);
-    const auto box_up = []() -> QMessageBox * {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *box = qobject_cast<QMessageBox *>(w); box && box->isVisible())
-                return box;
-        return nullptr;
-    };
-    bool inspected = false;
-    const auto dismissBox = [&] {
-        if (!wait_for([&] { return box_up() != nullptr; }))
-            return;
-        QMessageBox *box = box_up();
-        inspected = true;
-        EXPECT_EQ(box->parentWidget(), nullptr);
-        EXPECT_EQ(box->windowTitle(), QStringLiteral("升级"));
-        EXPECT_EQ(box->text(), kDone);
-        EXPECT_EQ(box->icon(), QMessageBox::Information);
-        ASSERT_EQ(box->buttons().size(), 1);
-        EXPECT_EQ(box->buttons().first()->text(), QStringLiteral("确定"));
-        EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the dialog stays usable";
-        QAbstractButton *ok = box->buttons().first();
-        click_through_window(ok, Qt::LeftButton, ok->rect().center());
-        if (!wait_for([&] { return box_up() == nullptr; })) {
-            ADD_FAILURE() << "the box took no click";
-            box->accept();
-        }
-    };
-    post([&] {
-        ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
-        post(dismissBox);
-        click_through_window(ok_button(dlg), Qt::LeftButton, ok_button(dlg)->rect().center());
-    });
-    EXPECT_EQ(dlg.DoModal(), int(QDialog::Accepted));
-    EXPECT_TRUE(inspected);
-    EXPECT_EQ(clock.waits.size(), 100u);
 }
 
 } // namespace
