@@ -37,7 +37,7 @@ bool wayland_socket_accepts(const std::string &display)
             return false;
         path = runtimeDir + "/" + display;
     }
-    sockaddr_un address{};
+    sockaddr_un address {};
     if (path.size() >= sizeof(address.sun_path))
         return false;
     address.sun_family = AF_UNIX;

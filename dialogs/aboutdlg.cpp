@@ -15,7 +15,4 @@ CAboutDlg::CAboutDlg(QWidget *owner) : QDialog(owner)
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
 }
 
-int CAboutDlg::DoModal()
-{
-    return exec();
-}
+int CAboutDlg::DoModal() { return exec(); }

@@ -17,8 +17,8 @@ QT_END_NAMESPACE
 namespace kestrival::dialogs {
 
 // A fixed-size dialog frame: title, window menu and close button, no minimise or maximise.
-inline constexpr Qt::WindowFlags kDialogWindowFlags = Qt::Dialog | Qt::WindowTitleHint
-    | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
+inline constexpr Qt::WindowFlags kDialogWindowFlags
+    = Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint;
 
 // The size an icon control shows IDR_MAINFRAME at, whatever its rectangle says.
 inline constexpr int kLargeIconPx = 32;

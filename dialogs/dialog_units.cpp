@@ -29,21 +29,15 @@ int mul_div(int value, int numerator, int denominator)
 {
     if (denominator == 0)
         return 0;
-    const std::int64_t product = std::int64_t{value} * numerator;
+    const std::int64_t product = std::int64_t {value} * numerator;
     const std::int64_t divisor = std::llabs(denominator);
     const std::int64_t quotient = (std::llabs(product) + divisor / 2) / divisor;
     return static_cast<int>((product < 0) != (denominator < 0) ? -quotient : quotient);
 }
 
-int du_to_px_x(int du, DialogBaseUnits units)
-{
-    return mul_div(du, units.x, kHorizontalUnitsPerBase);
-}
+int du_to_px_x(int du, DialogBaseUnits units) { return mul_div(du, units.x, kHorizontalUnitsPerBase); }
 
-int du_to_px_y(int du, DialogBaseUnits units)
-{
-    return mul_div(du, units.y, kVerticalUnitsPerBase);
-}
+int du_to_px_y(int du, DialogBaseUnits units) { return mul_div(du, units.y, kVerticalUnitsPerBase); }
 
 QRect du_to_px(const resources::DuRect &rect, DialogBaseUnits units)
 {

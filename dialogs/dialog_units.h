@@ -19,8 +19,7 @@ struct DialogBaseUnits {
 };
 
 // The Latin letters whose mean advance is the average character width.
-inline constexpr const char *kAverageWidthSample =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+inline constexpr const char *kAverageWidthSample = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
 
 // The average width is the advance of kAverageWidthSample over its 52 letters, rounded half
 // up; the height is ascent plus descent. Never zero for a font the system can render.

@@ -125,8 +125,7 @@ void EventLoopClock::waitUntil(TimePoint deadline)
             std::this_thread::sleep_until(deadline);
             continue;
         }
-        timer.start(std::min(std::chrono::floor<std::chrono::milliseconds>(early),
-                             kLongestTimerSlice));
+        timer.start(std::min(std::chrono::floor<std::chrono::milliseconds>(early), kLongestTimerSlice));
         loop.exec();
         // exec() also ends when the application quits, and once it is quitting refuses to
         // start at all: the rest of the slice is waited out event by event.

@@ -9,8 +9,7 @@ namespace kestrival::dialogs {
 
 void show_message_box(const QString &text)
 {
-    QMessageBox box(QMessageBox::Information, QString::fromUtf8(kMessageCaption), text,
-                    QMessageBox::NoButton, nullptr);
+    QMessageBox box(QMessageBox::Information, QString::fromUtf8(kMessageCaption), text, QMessageBox::NoButton, nullptr);
     box.setTextFormat(Qt::PlainText);
     box.setWindowModality(Qt::NonModal);
     QPushButton *ok = box.addButton(QString::fromUtf8(kMessageButtonText), QMessageBox::AcceptRole);

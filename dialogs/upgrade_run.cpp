@@ -10,10 +10,9 @@ namespace {
 using std::chrono::milliseconds;
 
 // Indexed by i mod 10; one block of ten steps is 9.4 s, the whole run 94 s.
-constexpr std::array<milliseconds, 10> kPauses{
-    milliseconds(1000), milliseconds(1000), milliseconds(1000), milliseconds(2000),
-    milliseconds(1000), milliseconds(1000), milliseconds(200),  milliseconds(200),
-    milliseconds(1000), milliseconds(1000),
+constexpr std::array<milliseconds, 10> kPauses {
+    milliseconds(1000), milliseconds(1000), milliseconds(1000), milliseconds(2000), milliseconds(1000),
+    milliseconds(1000), milliseconds(200),  milliseconds(200),  milliseconds(1000), milliseconds(1000),
 };
 
 // The first step of each later phase.
@@ -55,7 +54,7 @@ void run_timetable(RunClock &clock, RunView &view, RunClock::TimePoint start)
     }
 }
 
-VirtualClock::VirtualClock(TimePoint epoch) : epoch_(epoch), now_(epoch) {}
+VirtualClock::VirtualClock(TimePoint epoch) : epoch_(epoch), now_(epoch) { }
 
 void VirtualClock::waitUntil(TimePoint deadline)
 {

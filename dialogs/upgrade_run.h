@@ -61,7 +61,7 @@ public:
     // run, between two steps.
     using WaitHook = std::function<void(TimePoint deadline)>;
 
-    explicit VirtualClock(TimePoint epoch = TimePoint{} + std::chrono::hours(1));
+    explicit VirtualClock(TimePoint epoch = TimePoint {} + std::chrono::hours(1));
     [[nodiscard]] TimePoint now() override { return now_; }
     void waitUntil(TimePoint deadline) override;
 

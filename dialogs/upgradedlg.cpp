@@ -47,7 +47,7 @@ QProgressBar *build_upgrade_dialog(QDialog &dialog)
 // The run shows each change at once: the timetable gives the event loop no chance to paint.
 class DialogRunView final : public dlg::RunView {
 public:
-    DialogRunView(QLabel &status, QProgressBar &bar) : m_status(status), m_bar(bar) {}
+    DialogRunView(QLabel &status, QProgressBar &bar) : m_status(status), m_bar(bar) { }
 
     void setStatus(const QString &text) override
     {
@@ -76,15 +76,12 @@ private:
 
 } // namespace
 
-CUpgradeDlg::CUpgradeDlg(QWidget *parent) : CUpgradeDlg(dlg::UpgradeDlgSeams{}, parent) {}
+CUpgradeDlg::CUpgradeDlg(QWidget *parent) : CUpgradeDlg(dlg::UpgradeDlgSeams {}, parent) { }
 
-CUpgradeDlg::CUpgradeDlg(dlg::UpgradeDlgSeams seams, QWidget *parent)
-    : QDialog(parent),
-      m_progress(build_upgrade_dialog(*this)),
-      m_hIcon(dlg::load_app_icon()),
-      m_seams(std::move(seams)),
-      m_version(findChild<QLabel *>(QStringLiteral("IDC_VERSION"))),
-      m_ok(findChild<QPushButton *>(QStringLiteral("IDOK")))
+CUpgradeDlg::CUpgradeDlg(dlg::UpgradeDlgSeams seams, QWidget *parent) :
+    QDialog(parent), m_progress(build_upgrade_dialog(*this)), m_hIcon(dlg::load_app_icon()), m_seams(std::move(seams)),
+    m_version(findChild<QLabel *>(QStringLiteral("IDC_VERSION"))),
+    m_ok(findChild<QPushButton *>(QStringLiteral("IDOK")))
 {
     if (!m_seams.notify)
         m_seams.notify = dlg::show_message_box;
@@ -233,8 +230,8 @@ void CUpgradeDlg::contextMenuEvent(QContextMenuEvent *event)
 
 void CUpgradeDlg::keyPressEvent(QKeyEvent *event)
 {
-    const bool menuKey = event->key() == Qt::Key_Menu
-        || (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
+    const bool menuKey
+        = event->key() == Qt::Key_Menu || (event->key() == Qt::Key_F10 && event->modifiers() == Qt::ShiftModifier);
     if (!menuKey) {
         QDialog::keyPressEvent(event);
         return;

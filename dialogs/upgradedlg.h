@@ -28,9 +28,9 @@ using SettingsPathLookup = std::function<std::optional<std::string>()>;
 
 // What the dialog works through; each one left empty is the program's own.
 struct UpgradeDlgSeams {
-    Notifier notify;                 // show_message_box
+    Notifier notify; // show_message_box
     SettingsPathLookup settingsPath; // version::build_settings_path
-    RunClock *clock = nullptr;       // a real clock owned by the dialog; else kept alive by the caller
+    RunClock *clock = nullptr; // a real clock owned by the dialog; else kept alive by the caller
 };
 
 } // namespace kestrival::dialogs

@@ -8,7 +8,7 @@ namespace kestrival::resources {
 namespace {
 
 // "宋体" is not found on Linux; a CJK face of fonts-noto-cjk shows the same texts.
-constexpr FontTemplate kDialogFont{"Noto Sans CJK SC", 9};
+constexpr FontTemplate kDialogFont {"Noto Sans CJK SC", 9};
 
 constexpr ControlTemplate kUpgradeControls[] = {
     {IDOK, "IDOK", ControlKind::Button, "升级", {134, 101, 50, 14}, kTabStop | kDefaultButton},
@@ -20,25 +20,17 @@ constexpr ControlTemplate kUpgradeControls[] = {
 
 constexpr ControlTemplate kAboutControls[] = {
     {IDC_STATIC, "IDC_STATIC_ICON", ControlKind::Icon, "", {11, 17, 20, 20}, 0},
-    {IDC_STATIC, "IDC_STATIC_NAME", ControlKind::Static, "Kestrival 1.0 版", {40, 10, 119, 8},
-     kGroup | kNoPrefix},
-    {IDC_STATIC, "IDC_STATIC_COPYRIGHT", ControlKind::Static, kLegalCopyright, {40, 25, 119, 8},
-     kGroup},
-    {IDOK, "IDOK", ControlKind::Button, "确定", {178, 7, 50, 14},
-     kGroup | kTabStop | kDefaultButton},
+    {IDC_STATIC, "IDC_STATIC_NAME", ControlKind::Static, "Kestrival 1.0 版", {40, 10, 119, 8}, kGroup | kNoPrefix},
+    {IDC_STATIC, "IDC_STATIC_COPYRIGHT", ControlKind::Static, kLegalCopyright, {40, 25, 119, 8}, kGroup},
+    {IDOK, "IDOK", ControlKind::Button, "确定", {178, 7, 50, 14}, kGroup | kTabStop | kDefaultButton},
 };
 
 } // namespace
 
-const DialogTemplate kUpgradeDialogTemplate{
-    IDD_UPGRADE_DIALOG, "Kestrival", 320, 143, kDialogFont, kUpgradeControls};
+const DialogTemplate kUpgradeDialogTemplate {IDD_UPGRADE_DIALOG, "Kestrival", 320, 143, kDialogFont, kUpgradeControls};
 
-const DialogTemplate kAboutBoxTemplate{
-    IDD_ABOUTBOX, "关于 Kestrival", 235, 55, kDialogFont, kAboutControls};
+const DialogTemplate kAboutBoxTemplate {IDD_ABOUTBOX, "关于 Kestrival", 235, 55, kDialogFont, kAboutControls};
 
-std::string_view load_string(int id)
-{
-    return id == IDS_ABOUTBOX ? "关于 Kestrival(&A)..." : "";
-}
+std::string_view load_string(int id) { return id == IDS_ABOUTBOX ? "关于 Kestrival(&A)..." : ""; }
 
 } // namespace kestrival::resources

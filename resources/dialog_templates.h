@@ -9,9 +9,9 @@ namespace kestrival::resources {
 
 enum class ControlKind {
     Button,
-    Static,   // left-aligned text
+    Static, // left-aligned text
     Progress,
-    Icon,     // shows IDR_MAINFRAME at its own size; the rectangle's size is not used
+    Icon, // shows IDR_MAINFRAME at its own size; the rectangle's size is not used
 };
 
 enum ControlFlag : unsigned {
@@ -47,7 +47,7 @@ struct FontTemplate {
 struct DialogTemplate {
     int id;
     std::string_view caption;
-    int width;  // client area, dialog units
+    int width; // client area, dialog units
     int height;
     FontTemplate font;
     std::span<const ControlTemplate> controls;

@@ -17,7 +17,7 @@ constexpr std::size_t kMaxUtf8PerByte = 3;
 
 class Converter {
 public:
-    Converter() : cd_(::iconv_open("UTF-8", "GB18030")) {}
+    Converter() : cd_(::iconv_open("UTF-8", "GB18030")) { }
     ~Converter()
     {
         if (ok())

@@ -8,7 +8,7 @@ namespace kestrival::version {
 
 FdSource::FdSource(int fd) : fd_(fd)
 {
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd, &st) == 0 && st.st_size > 0)
         size_ = static_cast<std::uint64_t>(st.st_size);
 }

@@ -85,10 +85,7 @@ void append_utf8(std::string &out, char32_t c)
     }
 }
 
-std::size_t utf8_size(char32_t c)
-{
-    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
-}
+std::size_t utf8_size(char32_t c) { return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4; }
 
 std::string utf16_to_utf8(std::string_view v, bool big_endian, std::size_t limit)
 {
@@ -120,13 +117,13 @@ std::string value_of(const ByteSource &source, const IniScan &s)
 {
     if (!s.has_key || !s.key_has_eq || s.read_end <= s.read_begin)
         return {};
-    std::array<char, kValuePrefixBytes> buf{};
+    std::array<char, kValuePrefixBytes> buf {};
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(s.read_end - s.read_begin, buf.size()));
     const std::string_view v(buf.data(), read_fully(source, s.read_begin, buf.data(), want));
     if (s.encoding != TextEncoding::Bytes)
         return utf16_to_utf8(v, s.encoding == TextEncoding::Utf16Be, kMaxVersionBytes);
-    const std::size_t n = s.read_is_utf8 ? utf8_length_within(v, kMaxVersionBytes)
-                                         : gb_length_within(v, kMaxVersionBytes);
+    const std::size_t n
+        = s.read_is_utf8 ? utf8_length_within(v, kMaxVersionBytes) : gb_length_within(v, kMaxVersionBytes);
     return std::string(v.substr(0, n));
 }
 
@@ -163,7 +160,7 @@ std::string encode(std::string_view ascii, TextEncoding e)
 // Whether the unit at `pos` is a line feed, which a lone CR placed before it would swallow.
 bool lf_at(const ByteSource &source, const IniScan &s, std::uint64_t pos)
 {
-    std::array<char, 2> u{};
+    std::array<char, 2> u {};
     const unsigned width = unit_width(s.encoding);
     if (read_fully(source, pos, u.data(), width) != width)
         return false;
@@ -175,22 +172,13 @@ bool lf_at(const ByteSource &source, const IniScan &s, std::uint64_t pos)
 
 // Completes an odd last byte of a UTF-16 file to a unit outside ASCII, so text appended after
 // it starts on a unit boundary and the completed unit can never be read as syntax.
-std::string odd_byte_pad(TextEncoding e)
-{
-    return std::string(1, e == TextEncoding::Utf16Le ? '\xFF' : '\xFD');
-}
+std::string odd_byte_pad(TextEncoding e) { return std::string(1, e == TextEncoding::Utf16Le ? '\xFF' : '\xFD'); }
 
 } // namespace
 
-std::string read_version(const ByteSource &source)
-{
-    return value_of(source, scan_ini(source));
-}
+std::string read_version(const ByteSource &source) { return value_of(source, scan_ini(source)); }
 
-std::string read_version(std::string_view bytes)
-{
-    return read_version(MemorySource(bytes));
-}
+std::string read_version(std::string_view bytes) { return read_version(MemorySource(bytes)); }
 
 // The replaced span runs to the end of the line's text, so bytes after a NUL inside the old
 // value, which no read ever showed, go with it: the line then holds exactly the new value.

@@ -23,7 +23,7 @@ public:
 // A ByteSource over bytes held by the caller, who keeps them alive while it is used.
 class MemorySource final : public ByteSource {
 public:
-    explicit MemorySource(std::string_view bytes) : bytes_(bytes) {}
+    explicit MemorySource(std::string_view bytes) : bytes_(bytes) { }
     [[nodiscard]] std::uint64_t size() const override { return bytes_.size(); }
     std::size_t read(std::uint64_t offset, char *buf, std::size_t n) const override;
 

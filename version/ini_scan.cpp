@@ -13,21 +13,15 @@ namespace {
 
 using namespace text_units;
 
-bool is_blank(char32_t c)
-{
-    return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == 0x1A;
-}
+bool is_blank(char32_t c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f' || c == 0x1A; }
 
-char32_t fold_ascii(char32_t c)
-{
-    return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c;
-}
+char32_t fold_ascii(char32_t c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; }
 
 // Matches a name unit by unit: leading and trailing blanks ignored, ASCII case folded, a NUL
 // ending the name.
 class NameMatcher {
 public:
-    explicit NameMatcher(std::string_view name) : name_(name) {}
+    explicit NameMatcher(std::string_view name) : name_(name) { }
     void feed(char32_t c)
     {
         if (stopped_)
@@ -62,9 +56,9 @@ private:
 enum class LineKind { Blank, Comment, Header, Other };
 
 struct ValueInfo {
-    bool started = false;      // a non-blank unit followed '='
+    bool started = false; // a non-blank unit followed '='
     bool nul_seen = false;
-    bool has_last = false;     // a non-blank unit stood before any NUL
+    bool has_last = false; // a non-blank unit stood before any NUL
     std::uint64_t begin = 0;
     char32_t first = 0;
     std::uint64_t last_pos = 0;
@@ -75,19 +69,18 @@ struct ValueInfo {
 
 struct Line {
     std::uint64_t start = 0;
-    std::uint64_t content_end = 0;   // after the last non-blank unit; `start` when none
-    std::uint64_t end = 0;           // after the terminator
-    std::uint64_t eq_end = 0;        // after '='
+    std::uint64_t content_end = 0; // after the last non-blank unit; `start` when none
+    std::uint64_t end = 0; // after the terminator
+    std::uint64_t eq_end = 0; // after '='
     LineEnd line_end = LineEnd::None;
     LineKind kind = LineKind::Blank;
-    bool is_section = false;         // a header naming the section
-    bool is_key = false;             // a key line naming the key
+    bool is_section = false; // a header naming the section
+    bool is_key = false; // a key line naming the key
     bool has_eq = false;
     ValueInfo value;
 };
 
-template <class Units>
-void track_value(ValueInfo &v, const Unit &u)
+template <class Units> void track_value(ValueInfo &v, const Unit &u)
 {
     if (!v.started) {
         if (is_blank(u.c))
@@ -114,8 +107,7 @@ void track_value(ValueInfo &v, const Unit &u)
 
 // Reads one line and its terminator. The value is followed only on the key line when
 // `want_value`, so other lines cost a few comparisons per unit.
-template <class Units>
-Line scan_line(Units &units, bool want_value)
+template <class Units> Line scan_line(Units &units, bool want_value)
 {
     enum class Phase { Lead, Header, Skip, Name, Value };
     Phase phase = Phase::Lead;
@@ -204,8 +196,7 @@ void record_value(IniScan &s, Line &line, unsigned width)
     s.read_is_utf8 = v.utf8.first_bad() >= s.read_end;
 }
 
-template <class Units>
-void scan_lines(Units &units, IniScan &s)
+template <class Units> void scan_lines(Units &units, IniScan &s)
 {
     bool in_section = false;
     for (;;) {
@@ -244,7 +235,7 @@ IniScan scan_ini(const ByteSource &source)
 {
     IniScan s;
     s.size = source.size();
-    std::array<char, 3> head{};
+    std::array<char, 3> head {};
     std::size_t got = 0;
     while (got < head.size()) {
         const std::size_t n = source.read(got, head.data() + got, head.size() - got);

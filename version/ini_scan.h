@@ -15,13 +15,13 @@ enum class LineEnd { None, Lf, Cr, CrLf };
 struct IniScan {
     std::uint64_t size = 0;
     TextEncoding encoding = TextEncoding::Bytes;
-    std::uint64_t body_begin = 0;        // after the byte-order mark
+    std::uint64_t body_begin = 0; // after the byte-order mark
     LineEnd first_line_end = LineEnd::None;
 
-    bool has_section = false;            // a first [DB] exists
-    bool has_key = false;                // ... and holds a Version line
-    bool key_has_eq = false;             // the Version line has a '=' (else it is a bare name)
-    std::uint64_t key_content_end = 0;   // after the key line's last non-blank unit
+    bool has_section = false; // a first [DB] exists
+    bool has_key = false; // ... and holds a Version line
+    bool key_has_eq = false; // the Version line has a '=' (else it is a bare name)
+    std::uint64_t key_content_end = 0; // after the key line's last non-blank unit
 
     // The value's bytes an edit replaces: after '=' and leading blanks, up to the line's
     // trailing blanks, quotes and anything after a NUL included.
@@ -30,7 +30,7 @@ struct IniScan {
     // The value a read returns before the length cut: up to a NUL, trimmed, quotes removed.
     std::uint64_t read_begin = 0;
     std::uint64_t read_end = 0;
-    bool read_is_utf8 = true;            // [read_begin, read_end) is valid UTF-8 (byte files)
+    bool read_is_utf8 = true; // [read_begin, read_end) is valid UTF-8 (byte files)
 
     // Without a key: where a new Version line goes, after the terminator of the section's last
     // line that is neither blank nor a comment (or of its header); whether that line lacked one.
@@ -46,9 +46,6 @@ struct IniScan {
 [[nodiscard]] IniScan scan_ini(const ByteSource &source);
 
 // Bytes of the file's encoding per unit: 1, or 2 for UTF-16.
-[[nodiscard]] constexpr unsigned unit_width(TextEncoding e)
-{
-    return e == TextEncoding::Bytes ? 1 : 2;
-}
+[[nodiscard]] constexpr unsigned unit_width(TextEncoding e) { return e == TextEncoding::Bytes ? 1 : 2; }
 
 } // namespace kestrival::version

@@ -19,7 +19,7 @@ constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
 // the other, so that our own first lock can't stand in the way of the second.
 bool free_of_other_locks(int fd)
 {
-    struct flock whole {};
+    struct flock whole { };
     whole.l_type = F_WRLCK;
     whole.l_whence = SEEK_SET;
     if (::fcntl(fd, F_OFD_SETLK, &whole) != 0)
@@ -38,7 +38,7 @@ bool free_of_other_locks(int fd)
 bool check_installation_file(const std::string &name)
 {
     // Refuse devices and FIFOs before opening: opening a device can itself have effects.
-    struct stat st {};
+    struct stat st { };
     if (::stat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return false;
 

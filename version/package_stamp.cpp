@@ -69,7 +69,7 @@ std::string format_stamp(const CalendarDate &date)
 std::string make_package_date_stamp()
 {
     const std::string package(kPackageFileName);
-    struct stat st {};
+    struct stat st { };
     if (::stat(package.c_str(), &st) == 0) {
         if (const auto date = utc_date_of(st.st_mtim.tv_sec))
             return format_stamp(*date);

@@ -36,8 +36,8 @@ inline constexpr std::chrono::milliseconds kWriteLockWait {10000};
 // Fails, with the system's reason, when the directory can't be opened or written, the path is
 // a directory, FIFO, device or a loop of links (none of them is touched), the old file can't
 // be read, or may not be written (no write bit for anyone counts as read-only even for root:
-// the rename would otherwise replace it regardless), another writer holds the lock too long, or creating, writing, flushing, setting the
-// permissions of or renaming the new file fails. On any failure the old file is byte-identical
+// the rename would otherwise replace it regardless), another writer holds the lock too long, or creating, writing,
+// flushing, setting the permissions of or renaming the new file fails. On any failure the old file is byte-identical
 // and no temporary file is left. A temporary file left by a killed writer (between naming the
 // file and renaming it) is removed by the next write. A failure to flush the directory after
 // the rename is not reported: the new file is complete and in place by then.

@@ -34,8 +34,8 @@ std::optional<std::string> read_link_fully(const char *link)
 
 bool names_running_executable(const std::string &path)
 {
-    struct stat named {};
-    struct stat running {};
+    struct stat named { };
+    struct stat running { };
     return ::stat(path.c_str(), &named) == 0 && ::stat("/proc/self/exe", &running) == 0
         && named.st_dev == running.st_dev && named.st_ino == running.st_ino;
 }

@@ -12,7 +12,7 @@ namespace {
 
 class FdCloser {
 public:
-    explicit FdCloser(int fd) : fd_(fd) {}
+    explicit FdCloser(int fd) : fd_(fd) { }
     ~FdCloser() { ::close(fd_); }
     FdCloser(const FdCloser &) = delete;
     FdCloser &operator=(const FdCloser &) = delete;
@@ -31,7 +31,7 @@ std::string read_installed_version(const std::string &path)
     if (fd < 0)
         return {};
     const FdCloser closer(fd);
-    struct stat st {};
+    struct stat st { };
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
         return {};
     return read_version(FdSource(fd));

@@ -83,7 +83,7 @@ WriteResult resolve_links(const std::string &path, std::string &target)
 {
     target = path;
     for (int hops = 0;; ++hops) {
-        struct stat st {};
+        struct stat st { };
         if (::lstat(target.c_str(), &st) != 0) {
             if (errno == ENOENT || errno == ENOTDIR)
                 return {true, {}};
@@ -137,7 +137,7 @@ void remove_stale_temps(int dir_fd, const std::string &name)
     const std::string prefix = temp_prefix(name);
     while (const dirent *entry = ::readdir(scan)) {
         const std::string_view entry_name = entry->d_name;
-        struct stat st {};
+        struct stat st { };
         if (entry_name.size() == prefix.size() + kTempSuffixLength && entry_name.starts_with(prefix)
             && ::fstatat(dir_fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(st.st_mode))
             ::unlinkat(dir_fd, entry->d_name, 0);
@@ -197,7 +197,7 @@ int copy_range(int from, int to, std::uint64_t begin, std::uint64_t end, std::ve
 // The new file, until it takes the old one's place; a named one is removed if it never does.
 class TempFile {
 public:
-    TempFile(int dir_fd, std::string name) : dir_fd_(dir_fd), name_(std::move(name)) {}
+    TempFile(int dir_fd, std::string name) : dir_fd_(dir_fd), name_(std::move(name)) { }
     ~TempFile()
     {
         if (!temp_name_.empty())
@@ -280,10 +280,10 @@ bool copy_attributes(int fd, const struct stat &old)
     return ::fchmod(fd, old.st_mode & kPermissionBits) == 0;
 }
 
-WriteResult replace_locked(int dir_fd, const std::string &dir, const std::string &name,
-                           const std::string &target, std::string_view stamp)
+WriteResult replace_locked(int dir_fd, const std::string &dir, const std::string &name, const std::string &target,
+                           std::string_view stamp)
 {
-    struct stat old {};
+    struct stat old { };
     bool exists = false;
     if (::fstatat(dir_fd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0)
         exists = true;
@@ -297,7 +297,7 @@ WriteResult replace_locked(int dir_fd, const std::string &dir, const std::string
         old_fd = UniqueFd(::openat(dir_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
         if (!old_fd.valid())
             return system_failure("Can't read ", target);
-        struct stat opened {};
+        struct stat opened { };
         if (::fstat(old_fd.get(), &opened) != 0 || opened.st_ino != old.st_ino || opened.st_dev != old.st_dev)
             return failure(quoted(target) + " changed while it was being written; try again");
     }

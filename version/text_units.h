@@ -18,9 +18,9 @@ constexpr char32_t kReplacementChar = 0xFFFD;
 // Reads a ByteSource front to back through one window of kReadChunkBytes.
 class Cursor {
 public:
-    Cursor(const ByteSource &source, std::uint64_t start)
-        : source_(source), cap_(window_for(source, start)), buf_(std::make_unique_for_overwrite<char[]>(cap_)),
-          base_(start)
+    Cursor(const ByteSource &source, std::uint64_t start) :
+        source_(source), cap_(window_for(source, start)), buf_(std::make_unique_for_overwrite<char[]>(cap_)),
+        base_(start)
     {
     }
 
@@ -109,12 +109,12 @@ struct Unit {
 class ByteUnits {
 public:
     static constexpr bool kBytes = true;
-    ByteUnits(const ByteSource &source, std::uint64_t start) : cur_(source, start) {}
+    ByteUnits(const ByteSource &source, std::uint64_t start) : cur_(source, start) { }
     Unit next()
     {
         const std::uint64_t p = cur_.pos();
         const int b = cur_.get();
-        return b < 0 ? Unit{kEndOfData, p, 0} : Unit{static_cast<char32_t>(b), p, 1};
+        return b < 0 ? Unit {kEndOfData, p, 0} : Unit {static_cast<char32_t>(b), p, 1};
     }
     bool next_is_lf() { return cur_.peek() == '\n'; }
     void skip_to_line_break() { cur_.skip_to_line_break(); }
@@ -123,11 +123,10 @@ private:
     Cursor cur_;
 };
 
-template <bool BigEndian>
-class Utf16Units {
+template <bool BigEndian> class Utf16Units {
 public:
     static constexpr bool kBytes = false;
-    Utf16Units(const ByteSource &source, std::uint64_t start) : cur_(source, start) {}
+    Utf16Units(const ByteSource &source, std::uint64_t start) : cur_(source, start) { }
     Unit next()
     {
         const std::uint64_t p = cur_.pos();
@@ -157,10 +156,7 @@ public:
     }
 
 private:
-    static char32_t combine(int a, int b)
-    {
-        return static_cast<char32_t>(BigEndian ? (a << 8) | b : (b << 8) | a);
-    }
+    static char32_t combine(int a, int b) { return static_cast<char32_t>(BigEndian ? (a << 8) | b : (b << 8) | a); }
     Cursor cur_;
 };
 

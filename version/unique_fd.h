@@ -9,13 +9,13 @@ namespace kestrival::version {
 class UniqueFd {
 public:
     UniqueFd() = default;
-    explicit UniqueFd(int fd) : fd_(fd) {}
+    explicit UniqueFd(int fd) : fd_(fd) { }
     ~UniqueFd()
     {
         if (fd_ >= 0)
             ::close(fd_);
     }
-    UniqueFd(UniqueFd &&other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd(UniqueFd &&other) noexcept : fd_(std::exchange(other.fd_, -1)) { }
     UniqueFd &operator=(UniqueFd &&other) noexcept
     {
         UniqueFd gone(std::move(*this));

@@ -19,12 +19,12 @@ struct DialogRect {
     int height;
 };
 
-constexpr DialogRect kDialogSize{0, 0, 320, 143};
-constexpr DialogRect kButton{134, 101, 50, 14};
-constexpr DialogRect kProgressLabel{39, 36, 200, 8};
-constexpr DialogRect kProgress{39, 57, 240, 14};
-constexpr DialogRect kVersionLabel{39, 13, 44, 8};
-constexpr DialogRect kVersion{99, 13, 155, 8};
+constexpr DialogRect kDialogSize {0, 0, 320, 143};
+constexpr DialogRect kButton {134, 101, 50, 14};
+constexpr DialogRect kProgressLabel {39, 36, 200, 8};
+constexpr DialogRect kProgress {39, 57, 240, 14};
+constexpr DialogRect kVersionLabel {39, 13, 44, 8};
+constexpr DialogRect kVersion {99, 13, 155, 8};
 constexpr int kFontPoints = 9;
 
 class DialogUnits {
@@ -54,8 +54,7 @@ int main(int argc, char *argv[])
     QFont font(QStringLiteral("Noto Sans CJK SC"), kFontPoints);
     font.setStyleHint(QFont::SansSerif);
     QApplication::setFont(font);
-    QDialog dialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint
-                                | Qt::WindowCloseButtonHint);
+    QDialog dialog(nullptr, Qt::Dialog | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint);
     dialog.setWindowTitle(QStringLiteral("Kestrival"));
     dialog.setFont(font);
     const DialogUnits units(font);

@@ -37,10 +37,10 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kDefaultRuns = 15;
 constexpr int kWarmupRuns = 2;
-constexpr std::chrono::seconds kMapTimeout{30};
-constexpr std::chrono::seconds kExitTimeout{10};
-constexpr std::chrono::milliseconds kChildCheckInterval{100};
-constexpr std::chrono::milliseconds kExitPollInterval{5};
+constexpr std::chrono::seconds kMapTimeout {30};
+constexpr std::chrono::seconds kExitTimeout {10};
+constexpr std::chrono::milliseconds kChildCheckInterval {100};
+constexpr std::chrono::milliseconds kExitPollInterval {5};
 constexpr double kTargetRatio = 1.15;
 constexpr std::string_view kDialogTitle = "Kestrival";
 constexpr std::string_view kDemoSettings = "[DB]\r\nVersion=20230115\r\n";
@@ -61,8 +61,7 @@ struct Program {
 
 class Display {
 public:
-    Display()
-        : m_conn(xcb_connect(nullptr, nullptr))
+    Display() : m_conn(xcb_connect(nullptr, nullptr))
     {
         if (xcb_connection_has_error(m_conn) != 0)
             return;
@@ -104,7 +103,7 @@ public:
             }
             if (!ok())
                 return std::nullopt;
-            pollfd pfd{xcb_get_file_descriptor(m_conn), POLLIN, 0};
+            pollfd pfd {xcb_get_file_descriptor(m_conn), POLLIN, 0};
             const int ready = ::poll(&pfd, 1, static_cast<int>(kChildCheckInterval.count()));
             if (ready == 0 && ::waitpid(pid, nullptr, WNOHANG) != 0)
                 return std::nullopt;
@@ -114,7 +113,7 @@ public:
 
     void requestClose(xcb_window_t window)
     {
-        xcb_client_message_event_t msg{};
+        xcb_client_message_event_t msg {};
         msg.response_type = XCB_CLIENT_MESSAGE;
         msg.format = 32;
         msg.window = window;
@@ -130,7 +129,7 @@ private:
     {
         xcb_intern_atom_reply_t *reply = xcb_intern_atom_reply(
             m_conn, xcb_intern_atom(m_conn, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
-        const xcb_atom_t result = reply ? reply->atom : xcb_atom_t{XCB_ATOM_NONE};
+        const xcb_atom_t result = reply ? reply->atom : xcb_atom_t {XCB_ATOM_NONE};
         std::free(reply);
         return result;
     }
@@ -138,8 +137,8 @@ private:
     std::string property(xcb_window_t window, xcb_atom_t name, xcb_atom_t type)
     {
         constexpr uint32_t kMaxWords = 256;
-        xcb_get_property_reply_t *reply = xcb_get_property_reply(
-            m_conn, xcb_get_property(m_conn, 0, window, name, type, 0, kMaxWords), nullptr);
+        xcb_get_property_reply_t *reply
+            = xcb_get_property_reply(m_conn, xcb_get_property(m_conn, 0, window, name, type, 0, kMaxWords), nullptr);
         std::string value;
         if (reply) {
             value.assign(static_cast<const char *>(xcb_get_property_value(reply)),
@@ -159,10 +158,7 @@ private:
         return owner == static_cast<uint32_t>(pid);
     }
 
-    std::string title(xcb_window_t window)
-    {
-        return property(window, m_name, XCB_GET_PROPERTY_TYPE_ANY);
-    }
+    std::string title(xcb_window_t window) { return property(window, m_name, XCB_GET_PROPERTY_TYPE_ANY); }
 
     xcb_connection_t *m_conn;
     xcb_window_t m_root = XCB_WINDOW_NONE;
@@ -192,7 +188,7 @@ pid_t spawnIn(const fs::path &program, const fs::path &workdir)
 // Waits for `pid` to end, killing it once kExitTimeout has passed; gives its resource usage.
 rusage reap(pid_t pid)
 {
-    rusage usage{};
+    rusage usage {};
     int status = 0;
     const auto deadline = Clock::now() + kExitTimeout;
     while (::wait4(pid, &status, WNOHANG, &usage) == 0) {
@@ -275,9 +271,8 @@ std::optional<fs::path> makeInstallation(const fs::path &kestrival)
 void printRow(const char *what, Summary real, Summary bare)
 {
     const double ratio = real.median / bare.median;
-    std::printf("  %-24s %9.1f %9.1f   %9.1f %9.1f   %8.3f %8.3f   %s\n", what, real.median,
-                real.minimum, bare.median, bare.minimum, ratio, real.minimum / bare.minimum,
-                ratio <= kTargetRatio ? "met" : "MISSED");
+    std::printf("  %-24s %9.1f %9.1f   %9.1f %9.1f   %8.3f %8.3f   %s\n", what, real.median, real.minimum, bare.median,
+                bare.minimum, ratio, real.minimum / bare.minimum, ratio <= kTargetRatio ? "met" : "MISSED");
 }
 
 int usage()
@@ -315,8 +310,7 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "kestrival_startup_bench: cannot set up a demo installation\n");
         return 1;
     }
-    std::vector<Program> programs{{"Kestrival", *dir / "Kestrival", {}},
-                                  {"bare dialog", fs::absolute(paths[1]), {}}};
+    std::vector<Program> programs {{"Kestrival", *dir / "Kestrival", {}}, {"bare dialog", fs::absolute(paths[1]), {}}};
 
     int status = 0;
     for (int i = -kWarmupRuns; i < runs && status == 0; ++i) {
@@ -344,22 +338,17 @@ int main(int argc, char *argv[])
     std::printf("Start-up and memory: %d runs of each, alternating, after %d warm-up runs of each.\n"
                 "Target: Kestrival's median within %.2fx the bare dialog's.\n\n",
                 runs, kWarmupRuns, kTargetRatio);
-    std::printf("  %-24s %-21s   %-21s   %-17s   %s\n", "", "Kestrival", "bare dialog",
-                "ratio of", "target");
-    std::printf("  %-24s %9s %9s   %9s %9s   %8s %8s\n", "", "median", "min", "median", "min",
-                "medians", "minimums");
-    printRow("start-up to map (ms)", summarise(real, &Sample::startupMs),
-             summarise(bare, &Sample::startupMs));
-    printRow("peak resident (KiB)", summarise(real, &Sample::peakKib),
-             summarise(bare, &Sample::peakKib));
-    printRow("CPU time, whole run (ms)", summarise(real, &Sample::cpuMs),
-             summarise(bare, &Sample::cpuMs));
+    std::printf("  %-24s %-21s   %-21s   %-17s   %s\n", "", "Kestrival", "bare dialog", "ratio of", "target");
+    std::printf("  %-24s %9s %9s   %9s %9s   %8s %8s\n", "", "median", "min", "median", "min", "medians", "minimums");
+    printRow("start-up to map (ms)", summarise(real, &Sample::startupMs), summarise(bare, &Sample::startupMs));
+    printRow("peak resident (KiB)", summarise(real, &Sample::peakKib), summarise(bare, &Sample::peakKib));
+    printRow("CPU time, whole run (ms)", summarise(real, &Sample::cpuMs), summarise(bare, &Sample::cpuMs));
 
     // Each pair ran back to back, so its ratio is the one least touched by a change of load.
     std::vector<double> pairRatios;
     for (size_t i = 0; i < real.samples.size(); ++i)
         pairRatios.push_back(real.samples[i].startupMs / bare.samples[i].startupMs);
-    std::printf("\n  start-up, median of the %zu back-to-back pairs' ratios: %.3f\n",
-                pairRatios.size(), median(pairRatios));
+    std::printf("\n  start-up, median of the %zu back-to-back pairs' ratios: %.3f\n", pairRatios.size(),
+                median(pairRatios));
     return 0;
 }

@@ -60,8 +60,7 @@ template <class Key> void stamp_first(std::map<Key, Clock::time_point> &m, const
 
 class PaintStamper final : public QObject {
 public:
-    PaintStamper(QLabel *status, QProgressBar *bar, Stamps &stamps)
-        : status_(status), bar_(bar), stamps_(stamps)
+    PaintStamper(QLabel *status, QProgressBar *bar, Stamps &stamps) : status_(status), bar_(bar), stamps_(stamps)
     {
         status_->installEventFilter(this);
         bar_->installEventFilter(this);
@@ -115,8 +114,8 @@ bool make_installation(const QTemporaryDir &dir)
 {
     QFile s(path_in(dir, kestrival::version::kSettingsFileName));
     QFile p(path_in(dir, kestrival::version::kPackageFileName));
-    if (!s.open(QIODevice::WriteOnly) || s.write("[DB]\r\nVersion=20240102\r\n") < 0 ||
-        !p.open(QIODevice::WriteOnly) || p.write("patch") < 0)
+    if (!s.open(QIODevice::WriteOnly) || s.write("[DB]\r\nVersion=20240102\r\n") < 0 || !p.open(QIODevice::WriteOnly)
+        || p.write("patch") < 0)
         return false;
     s.close();
     p.close();
@@ -130,7 +129,7 @@ struct CpuTime {
 
 CpuTime cpu_time()
 {
-    rusage usage{};
+    rusage usage {};
     getrusage(RUSAGE_SELF, &usage);
     const auto ms = [](const timeval &tv) {
         return Ms(static_cast<double>(tv.tv_sec) * 1e3 + static_cast<double>(tv.tv_usec) / 1e3);
@@ -148,8 +147,7 @@ Ms percentile(std::vector<Ms> sample, double p)
 
 // How long after `ideal` the key was stamped, if it ever was.
 template <class Key>
-std::optional<Ms> late(const std::map<Key, Clock::time_point> &m, const Key &key,
-                       Clock::time_point ideal)
+std::optional<Ms> late(const std::map<Key, Clock::time_point> &m, const Key &key, Clock::time_point ideal)
 {
     const auto it = m.find(key);
     if (it == m.end())
@@ -162,7 +160,7 @@ std::string cpu_model()
     std::FILE *f = std::fopen("/proc/cpuinfo", "r");
     if (f == nullptr)
         return "unknown";
-    std::array<char, 512> line{};
+    std::array<char, 512> line {};
     std::string model = "unknown";
     while (std::fgets(line.data(), static_cast<int>(line.size()), f) != nullptr) {
         const std::string text(line.data());
@@ -179,8 +177,8 @@ std::string cpu_model()
 struct Run {
     Clock::time_point press;
     Clock::time_point start; // the timetable's own start, after the settings write
-    Clock::time_point done;  // the completion message
-    Ms cpu{};
+    Clock::time_point done; // the completion message
+    Ms cpu {};
     Stamps stamps;
     QStringList messages;
 };
@@ -190,12 +188,10 @@ std::optional<Run> run_dialog(const QString &settingsPath)
 {
     Run run;
     StampingClock clock;
-    CpuTime cpuAtPress{};
+    CpuTime cpuAtPress {};
     kestrival::dialogs::UpgradeDlgSeams seams;
     seams.clock = &clock;
-    seams.settingsPath = [path = settingsPath.toStdString()] {
-        return std::optional<std::string>(path);
-    };
+    seams.settingsPath = [path = settingsPath.toStdString()] { return std::optional<std::string>(path); };
     seams.notify = [&](const QString &text) {
         run.done = Clock::now();
         const CpuTime cpu = cpu_time();
@@ -267,15 +263,13 @@ std::optional<Ms> print_steps(const Run &run, const std::vector<Clock::time_poin
             worst.emplace_back(*s, i);
         }
     }
-    std::printf("\nBar steps, lateness after the run's start (ms): %zu set, %zu shown of %d\n",
-                setLate.size(), shownLate.size(), kRunSteps);
-    for (const auto &[name, sample] :
-         {std::pair{"set  ", &setLate}, std::pair{"shown", &shownLate}}) {
+    std::printf("\nBar steps, lateness after the run's start (ms): %zu set, %zu shown of %d\n", setLate.size(),
+                shownLate.size(), kRunSteps);
+    for (const auto &[name, sample] : {std::pair {"set  ", &setLate}, std::pair {"shown", &shownLate}}) {
         if (sample->empty())
             continue;
-        std::printf("  %s: min %.3f  median %.3f  p99 %.3f  max %.3f\n", name,
-                    percentile(*sample, 0.0).count(), percentile(*sample, 0.5).count(),
-                    percentile(*sample, kP99).count(),
+        std::printf("  %s: min %.3f  median %.3f  p99 %.3f  max %.3f\n", name, percentile(*sample, 0.0).count(),
+                    percentile(*sample, 0.5).count(), percentile(*sample, kP99).count(),
                     std::max_element(sample->begin(), sample->end())->count());
     }
     std::sort(worst.rbegin(), worst.rend());
@@ -294,26 +288,27 @@ std::optional<Ms> print_steps(const Run &run, const std::vector<Clock::time_poin
 int main(int argc, char **argv)
 {
     // The display given, or none at all.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-        qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY")
+        && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
     QTemporaryDir dir;
     if (!dir.isValid() || !make_installation(dir)) {
-        std::fprintf(stderr, "timetable bench: can't make an installation in a temporary "
-                             "directory\n");
+        std::fprintf(stderr,
+                     "timetable bench: can't make an installation in a temporary "
+                     "directory\n");
         return 2;
     }
     std::printf("Timetable bench: %s, platform %s, %d CPUs (%s), %s\n",
                 qPrintable(QDateTime::currentDateTimeUtc().toString(Qt::ISODate)),
-                qPrintable(QGuiApplication::platformName()), QThread::idealThreadCount(),
-                cpu_model().c_str(), qPrintable(QSysInfo::prettyProductName()));
+                qPrintable(QGuiApplication::platformName()), QThread::idealThreadCount(), cpu_model().c_str(),
+                qPrintable(QSysInfo::prettyProductName()));
     std::printf("Pressing \"升级\" on the upgrade dialog; the run takes 94 s...\n");
     std::fflush(stdout);
 
     const auto run = run_dialog(path_in(dir, kestrival::version::kSettingsFileName));
-    if (!run || run->messages != QStringList{QStringLiteral("升级完成")}) {
+    if (!run || run->messages != QStringList {QStringLiteral("升级完成")}) {
         std::fprintf(stderr, "timetable bench: the run did not complete\n");
         return 1;
     }
@@ -335,8 +330,8 @@ int main(int argc, char **argv)
                 "core\n",
                 run->cpu.count(), wall.count() / 1e3, cpuPercent);
     const auto verdict = [&](Ms offset) {
-        const bool met = phasesLatest && stepsLatest &&
-                         std::max(*phasesLatest, *stepsLatest) + offset <= kLatenessTarget;
+        const bool met
+            = phasesLatest && stepsLatest && std::max(*phasesLatest, *stepsLatest) + offset <= kLatenessTarget;
         return met ? "met" : "MISSED";
     };
     std::printf("\nTargets: every change shown within %.0f ms of its time counted from the "

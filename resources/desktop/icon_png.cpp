@@ -21,8 +21,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "%s: cannot read %s\n", argv[0], argv[1]);
         return 1;
     }
-    const QImage scaled = icon.scaled(icon.size() * kScale, Qt::IgnoreAspectRatio,
-                                      Qt::FastTransformation);
+    const QImage scaled = icon.scaled(icon.size() * kScale, Qt::IgnoreAspectRatio, Qt::FastTransformation);
     if (!scaled.save(QString::fromLocal8Bit(argv[2]), "PNG")) {
         std::fprintf(stderr, "%s: cannot write %s\n", argv[0], argv[2]);
         return 1;

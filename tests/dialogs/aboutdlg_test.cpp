@@ -46,11 +46,11 @@ protected:
 struct OpenMenuRow {
     const char *name;
     const char *target; // a control's name; null for the dialog's own background
-    Qt::Key key;        // 0 for a right click
+    Qt::Key key; // 0 for a right click
     Qt::KeyboardModifiers modifiers = {};
 };
 
-class ContextMenu : public AboutTest, public testing::WithParamInterface<OpenMenuRow> {};
+class ContextMenu : public AboutTest, public testing::WithParamInterface<OpenMenuRow> { };
 
 TEST_P(ContextMenu, HoldsOnlyTheAboutEntryWhoseAccessKeyOpensTheAboutBox)
 {
@@ -81,22 +81,23 @@ TEST_P(ContextMenu, HoldsOnlyTheAboutEntryWhoseAccessKeyOpensTheAboutBox)
     EXPECT_TRUE(wait_for([&] { return boxes.shown > 0 && !QApplication::activeModalWidget(); }));
     QCoreApplication::processEvents();
     EXPECT_EQ(menus.shown, 1);
-    EXPECT_EQ(entries, QStringList{QStringLiteral("关于 Kestrival(&A)...")});
+    EXPECT_EQ(entries, QStringList {QStringLiteral("关于 Kestrival(&A)...")});
     EXPECT_EQ(boxes.shown, 1);
-    const QString copyright =
-        QString::fromUtf8(resources::kLegalCopyright.data(), qsizetype(resources::kLegalCopyright.size()));
-    EXPECT_EQ(texts, (QStringList{QStringLiteral("关于 Kestrival"), QStringLiteral("Kestrival 1.0 版"), copyright,
-                                  QStringLiteral("确定")}));
+    const QString copyright
+        = QString::fromUtf8(resources::kLegalCopyright.data(), qsizetype(resources::kLegalCopyright.size()));
+    EXPECT_EQ(texts,
+              (QStringList {QStringLiteral("关于 Kestrival"), QStringLiteral("Kestrival 1.0 版"), copyright,
+                            QStringLiteral("确定")}));
     EXPECT_LE((aboutCentre - dlg->geometry().center()).manhattanLength(), 2) << "centred over the dialog";
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ContextMenu, testing::Values(
-    OpenMenuRow{"right_click_on_the_dialog", nullptr, Qt::Key(0)},
-    OpenMenuRow{"right_click_on_a_label", "IDC_VERSION", Qt::Key(0)},
-    OpenMenuRow{"right_click_on_the_bar", "IDC_PROGRESS", Qt::Key(0)},
-    OpenMenuRow{"menu_key", "IDOK", Qt::Key_Menu},
-    OpenMenuRow{"shift_f10", "IDOK", Qt::Key_F10, Qt::ShiftModifier}),
-    RowName());
+INSTANTIATE_TEST_SUITE_P(Rows, ContextMenu,
+                         testing::Values(OpenMenuRow {"right_click_on_the_dialog", nullptr, Qt::Key(0)},
+                                         OpenMenuRow {"right_click_on_a_label", "IDC_VERSION", Qt::Key(0)},
+                                         OpenMenuRow {"right_click_on_the_bar", "IDC_PROGRESS", Qt::Key(0)},
+                                         OpenMenuRow {"menu_key", "IDOK", Qt::Key_Menu},
+                                         OpenMenuRow {"shift_f10", "IDOK", Qt::Key_F10, Qt::ShiftModifier}),
+                         RowName());
 
 struct CommandRow {
     const char *name;
@@ -104,7 +105,7 @@ struct CommandRow {
     std::function<void(CAboutDlg &)> close; // null when the command opens no about box
 };
 
-class SysCommand : public AboutTest, public testing::WithParamInterface<CommandRow> {};
+class SysCommand : public AboutTest, public testing::WithParamInterface<CommandRow> { };
 
 TEST_P(SysCommand, OpensTheAboutBoxForItsOwnCommandOnlyAndReturnsToAnUnchangedDialog)
 {
@@ -128,13 +129,14 @@ TEST_P(SysCommand, OpensTheAboutBoxForItsOwnCommandOnlyAndReturnsToAnUnchangedDi
 }
 
 const auto kOk = [](CAboutDlg &a) { click_through_window(a.findChild<QPushButton *>(QStringLiteral("IDOK"))); };
-INSTANTIATE_TEST_SUITE_P(Rows, SysCommand, testing::Values(
-    CommandRow{"about_closed_by_ok", IDM_ABOUTBOX, kOk},
-    CommandRow{"about_closed_by_escape", IDM_ABOUTBOX, [](CAboutDlg &a) { QTest::keyClick(&a, Qt::Key_Escape); }},
-    CommandRow{"about_closed_by_close_box", IDM_ABOUTBOX, [](CAboutDlg &a) { a.close(); }},
-    CommandRow{"about_with_low_bits_set", 0x001F, kOk},
-    CommandRow{"next_command", 0x0020, nullptr},
-    CommandRow{"system_close", 0xF060, nullptr}),
+INSTANTIATE_TEST_SUITE_P(
+    Rows, SysCommand,
+    testing::Values(CommandRow {"about_closed_by_ok", IDM_ABOUTBOX, kOk},
+                    CommandRow {"about_closed_by_escape", IDM_ABOUTBOX,
+                                [](CAboutDlg &a) { QTest::keyClick(&a, Qt::Key_Escape); }},
+                    CommandRow {"about_closed_by_close_box", IDM_ABOUTBOX, [](CAboutDlg &a) { a.close(); }},
+                    CommandRow {"about_with_low_bits_set", 0x001F, kOk}, CommandRow {"next_command", 0x0020, nullptr},
+                    CommandRow {"system_close", 0xF060, nullptr}),
     RowName());
 
 } // namespace

@@ -19,14 +19,14 @@
 namespace kestrival::dialogs::test {
 namespace {
 
-using test::PrintTo;
 using resources::ControlKind;
 using resources::DialogTemplate;
+using test::PrintTo;
 
 TEST(DialogUnits, RoundHalfAwayFromZeroAndAreTheFontsMeanLetterWidthAndHeight)
 {
     for (const auto &[a, b, c, want] :
-         {std::array{1, 5, 4, 1}, {2, 7, 4, 4}, {-2, 7, 4, -4}, {2000000000, 4, 8, 1000000000}, {5, 7, 0, 0}})
+         {std::array {1, 5, 4, 1}, {2, 7, 4, 4}, {-2, 7, 4, -4}, {2000000000, 4, 8, 1000000000}, {5, 7, 0, 0}})
         EXPECT_EQ(mul_div(a, b, c), want) << a << " * " << b << " / " << c;
     const QFont font = template_font(resources::kUpgradeDialogTemplate);
     const QFontMetrics metrics(font);
@@ -42,7 +42,7 @@ struct TemplateRow {
     std::function<std::unique_ptr<QDialog>()> make;
 };
 
-class EveryDialog : public testing::TestWithParam<TemplateRow> {};
+class EveryDialog : public testing::TestWithParam<TemplateRow> { };
 
 TEST_P(EveryDialog, MatchesItsTemplateAndShowsEveryTextUnclippedWithGlyphs)
 {
@@ -91,10 +91,12 @@ TEST_P(EveryDialog, MatchesItsTemplateAndShowsEveryTextUnclippedWithGlyphs)
         EXPECT_TRUE(metrics.inFontUcs4(c)) << "no glyph for U+" << std::hex << unsigned(c);
 }
 
-INSTANTIATE_TEST_SUITE_P(Templates, EveryDialog, testing::Values(
-    TemplateRow{"upgrade", &resources::kUpgradeDialogTemplate, [] { return std::unique_ptr<QDialog>(new CUpgradeDlg); }},
-    TemplateRow{"about", &resources::kAboutBoxTemplate, [] { return std::unique_ptr<QDialog>(new CAboutDlg); }}),
-    RowName());
+INSTANTIATE_TEST_SUITE_P(Templates, EveryDialog,
+                         testing::Values(TemplateRow {"upgrade", &resources::kUpgradeDialogTemplate,
+                                                      [] { return std::unique_ptr<QDialog>(new CUpgradeDlg); }},
+                                         TemplateRow {"about", &resources::kAboutBoxTemplate,
+                                                      [] { return std::unique_ptr<QDialog>(new CAboutDlg); }}),
+                         RowName());
 
 TEST(UpgradeDialog, HasAPlainBarAFixedFrameAndOpensCentred)
 {

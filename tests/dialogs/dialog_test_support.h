@@ -98,13 +98,9 @@ private:
 
 // Counts the windows of type T shown while it lives, and hands each to `react` from the loop
 // that shows it.
-template <typename T>
-class ShowWatcher : public QObject {
+template <typename T> class ShowWatcher : public QObject {
 public:
-    explicit ShowWatcher(std::function<void(T *)> react) : m_react(std::move(react))
-    {
-        qApp->installEventFilter(this);
-    }
+    explicit ShowWatcher(std::function<void(T *)> react) : m_react(std::move(react)) { qApp->installEventFilter(this); }
     int shown = 0;
 
 protected:
@@ -127,11 +123,13 @@ private:
 
 // Names a parameterised test and its failures by its row's `name`.
 struct RowName {
-    template <typename Row>
-    std::string operator()(const testing::TestParamInfo<Row> &row) const { return row.param.name; }
+    template <typename Row> std::string operator()(const testing::TestParamInfo<Row> &row) const
+    {
+        return row.param.name;
+    }
 };
 template <typename Row>
-    requires requires(const Row &row) { std::string(row.name); }
+requires requires(const Row &row) { std::string(row.name); }
 void PrintTo(const Row &row, std::ostream *out) { *out << row.name; }
 
 } // namespace kestrival::dialogs::test

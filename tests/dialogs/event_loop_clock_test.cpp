@@ -25,8 +25,8 @@ protected:
     {
         const QEvent::Type t = event->type();
         paints += t == QEvent::Paint;
-        input += t == QEvent::MouseButtonPress || t == QEvent::MouseButtonRelease || t == QEvent::KeyPress ||
-                 t == QEvent::KeyRelease || t == QEvent::Close || t == QEvent::ContextMenu;
+        input += t == QEvent::MouseButtonPress || t == QEvent::MouseButtonRelease || t == QEvent::KeyPress
+            || t == QEvent::KeyRelease || t == QEvent::Close || t == QEvent::ContextMenu;
         return false;
     }
 };
@@ -71,7 +71,7 @@ protected:
     }
 
     QDialog dialog;
-    QPushButton button{QStringLiteral("升级"), &dialog};
+    QPushButton button {QStringLiteral("升级"), &dialog};
     Received received;
     EventLoopClock clock;
     int clicksGiven = 0;
@@ -82,7 +82,7 @@ struct InputRow {
     std::function<void(QDialog &, QPushButton &)> give;
 };
 
-class DiscardedInput : public EventLoopClockTest, public testing::WithParamInterface<InputRow> {};
+class DiscardedInput : public EventLoopClockTest, public testing::WithParamInterface<InputRow> { };
 
 TEST_P(DiscardedInput, IsNeitherDeliveredDuringTheWaitNorAfterIt)
 {
@@ -91,20 +91,27 @@ TEST_P(DiscardedInput, IsNeitherDeliveredDuringTheWaitNorAfterIt)
     EXPECT_TRUE(wait_for([&] { return received.input > 0; })) << "gets through once the wait is over";
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, DiscardedInput, testing::Values(
-    InputRow{"click_sent_to_button", [](QDialog &, QPushButton &b) { QTest::mouseClick(&b, Qt::LeftButton); }},
-    InputRow{"click_through_window", [](QDialog &, QPushButton &b) { click_through_window(&b); }},
-    InputRow{"space_posted_to_button", [](QDialog &, QPushButton &b) {
-        QCoreApplication::postEvent(&b, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, {}));
-        QCoreApplication::postEvent(&b, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Space, {}));
-    }},
-    InputRow{"escape_through_window", [](QDialog &d, QPushButton &) { QTest::keyClick(d.windowHandle(), Qt::Key_Escape); }},
-    InputRow{"close_posted_to_dialog", [](QDialog &d, QPushButton &) { QCoreApplication::postEvent(&d, new QCloseEvent); }},
-    InputRow{"close_asked_by_window_system", [](QDialog &d, QPushButton &) { d.windowHandle()->close(); }},
-    InputRow{"context_menu_posted_to_button", [](QDialog &, QPushButton &b) {
-        const QPoint at(5, 5);
-        QCoreApplication::postEvent(&b, new QContextMenuEvent(QContextMenuEvent::Keyboard, at, b.mapToGlobal(at)));
-    }}),
+INSTANTIATE_TEST_SUITE_P(
+    Rows, DiscardedInput,
+    testing::Values(
+        InputRow {"click_sent_to_button", [](QDialog &, QPushButton &b) { QTest::mouseClick(&b, Qt::LeftButton); }},
+        InputRow {"click_through_window", [](QDialog &, QPushButton &b) { click_through_window(&b); }},
+        InputRow {"space_posted_to_button",
+                  [](QDialog &, QPushButton &b) {
+                      QCoreApplication::postEvent(&b, new QKeyEvent(QEvent::KeyPress, Qt::Key_Space, {}));
+                      QCoreApplication::postEvent(&b, new QKeyEvent(QEvent::KeyRelease, Qt::Key_Space, {}));
+                  }},
+        InputRow {"escape_through_window",
+                  [](QDialog &d, QPushButton &) { QTest::keyClick(d.windowHandle(), Qt::Key_Escape); }},
+        InputRow {"close_posted_to_dialog",
+                  [](QDialog &d, QPushButton &) { QCoreApplication::postEvent(&d, new QCloseEvent); }},
+        InputRow {"close_asked_by_window_system", [](QDialog &d, QPushButton &) { d.windowHandle()->close(); }},
+        InputRow {"context_menu_posted_to_button",
+                  [](QDialog &, QPushButton &b) {
+                      const QPoint at(5, 5);
+                      QCoreApplication::postEvent(
+                          &b, new QContextMenuEvent(QContextMenuEvent::Keyboard, at, b.mapToGlobal(at)));
+                  }}),
     RowName());
 
 TEST_F(EventLoopClockTest, PaintsDuringTheWaitAndNeverReturnsEarly)

@@ -10,9 +10,9 @@ using std::chrono::milliseconds;
 
 class NoView final : public RunView {
 public:
-    void setStatus(const QString &) override {}
-    void prepareBar() override {}
-    void stepBar() override {}
+    void setStatus(const QString &) override { }
+    void prepareBar() override { }
+    void stepBar() override { }
 };
 
 // Counted from the press, not from the last wake-up: a slow settings write or a late wake-up

@@ -55,10 +55,10 @@ struct StartupRow {
     File package;
     QStringList messages;
     bool noSettingsPath = false; // then no check is made, so none can fail
-    bool byCloseBox = false;     // rather than by Esc
+    bool byCloseBox = false; // rather than by Esc
 };
 
-class StartupChecks : public InstallationTest, public testing::WithParamInterface<StartupRow> {};
+class StartupChecks : public InstallationTest, public testing::WithParamInterface<StartupRow> { };
 
 TEST_P(StartupChecks, FailuresShowTheirMessageAndNeverTheDialog)
 {
@@ -66,7 +66,8 @@ TEST_P(StartupChecks, FailuresShowTheirMessageAndNeverTheDialog)
     const bool fails = !row.messages.isEmpty();
     noSettingsPath = row.noSettingsPath;
     write_bytes(settingsPath(), kSettings);
-    for (const auto &[file, how] : {std::pair{"tsetting.ini", row.settings}, {"HarrowglimmerPatch.dat", row.package}}) {
+    for (const auto &[file, how] :
+         {std::pair {"tsetting.ini", row.settings}, {"HarrowglimmerPatch.dat", row.package}}) {
         if (how != File::Missing)
             write_bytes(workDir() / file, kSettings);
         if (how == File::ReadOnly)
@@ -95,22 +96,25 @@ TEST_P(StartupChecks, FailuresShowTheirMessageAndNeverTheDialog)
     EXPECT_TRUE(clock.deadlines().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, StartupChecks, testing::Values(
-    StartupRow{"all_present", File::Present, File::Present, {}},
-    StartupRow{"all_present_closed_by_close_box", File::Present, File::Present, {}, false, true},
-    StartupRow{"settings_only_beside_the_program", File::Missing, File::Present, {kNoSettings}},
-    StartupRow{"settings_read_only", File::ReadOnly, File::Present, {kNoSettings}},
-    StartupRow{"package_missing", File::Present, File::Missing, {kNoPackage}},
-    StartupRow{"package_read_only", File::Present, File::ReadOnly, {kNoPackage}},
-    StartupRow{"both_missing_gives_only_the_first", File::Missing, File::Missing, {kNoSettings}},
-    StartupRow{"no_settings_path_opens_empty_unchecked_unfocused", File::Missing, File::Missing, {}, true}),
+INSTANTIATE_TEST_SUITE_P(
+    Rows, StartupChecks,
+    testing::Values(StartupRow {"all_present", File::Present, File::Present, {}},
+                    StartupRow {"all_present_closed_by_close_box", File::Present, File::Present, {}, false, true},
+                    StartupRow {"settings_only_beside_the_program", File::Missing, File::Present, {kNoSettings}},
+                    StartupRow {"settings_read_only", File::ReadOnly, File::Present, {kNoSettings}},
+                    StartupRow {"package_missing", File::Present, File::Missing, {kNoPackage}},
+                    StartupRow {"package_read_only", File::Present, File::ReadOnly, {kNoPackage}},
+                    StartupRow {"both_missing_gives_only_the_first", File::Missing, File::Missing, {kNoSettings}},
+                    StartupRow {
+                        "no_settings_path_opens_empty_unchecked_unfocused", File::Missing, File::Missing, {}, true}),
     RowName());
 
 TEST_F(UpgradeDlgTest, ShowsTheProgramsOwnVersionAsItIs)
 {
     installAll("[DB]\r\nVersion=from the working directory\r\n");
-    for (const auto &[settings, shown] : {std::pair{"[DB]\r\nVersion=<b>2.0</b> &A\r\n", QStringLiteral("<b>2.0</b> &A")},
-                                          {"[DB]\r\nVersion=V\xb0\xe6\r\n", QStringLiteral("V版")}}) {
+    for (const auto &[settings, shown] :
+         {std::pair {"[DB]\r\nVersion=<b>2.0</b> &A\r\n", QStringLiteral("<b>2.0</b> &A")},
+          {"[DB]\r\nVersion=V\xb0\xe6\r\n", QStringLiteral("V版")}}) {
         write_bytes(settingsPath(), settings); // markup stays literal; code page 936 is read as such
         CUpgradeDlg dlg(seams());
         EXPECT_TRUE(dlg.OnInitDialog());
@@ -165,7 +169,7 @@ TEST_F(UpgradeDlgTest, RunStampsFirstWalksTheBarAndTheCompletionBoxEndsTheDialog
         due += std::chrono::milliseconds(kPauseMs[i % 10]);
         EXPECT_EQ(clock.deadlines()[std::size_t(i)] - clock.epoch(), due) << "step " << i;
     }
-    for (const auto &[i, ms] : {std::pair{0, 1000}, {11, 11400}, {25, 25800}, {99, 94000}})
+    for (const auto &[i, ms] : {std::pair {0, 1000}, {11, 11400}, {25, 25800}, {99, 94000}})
         EXPECT_EQ(clock.deadlines()[std::size_t(i)] - clock.epoch(), std::chrono::milliseconds(ms));
 }
 
@@ -176,7 +180,7 @@ struct RunFailureRow {
     QStringList messages;
 };
 
-class RunFailure : public UpgradeDlgTest, public testing::WithParamInterface<RunFailureRow> {};
+class RunFailure : public UpgradeDlgTest, public testing::WithParamInterface<RunFailureRow> { };
 
 TEST_P(RunFailure, IsReportedAndStopsTheRunTouchingNothing)
 {
@@ -200,16 +204,20 @@ TEST_P(RunFailure, IsReportedAndStopsTheRunTouchingNothing)
     dlg.hide();
 }
 
-const QStringList kWriteFailed{QStringLiteral("写入版本信息失败")};
-INSTANTIATE_TEST_SUITE_P(Rows, RunFailure, testing::Values(
-    RunFailureRow{"no_settings_path", [](const fs::path &) { return std::optional<fs::path>(); }, {}},
-    RunFailureRow{"directory_missing",
-                  [](const fs::path &dir) { return std::optional(dir / "gone" / "tsetting.ini"); }, kWriteFailed},
-    RunFailureRow{"path_is_a_directory", [](const fs::path &dir) {
-        fs::create_directory(dir / "settings-dir");
-        write_bytes(dir / "settings-dir" / "inside", "untouched");
-        return std::optional(dir / "settings-dir");
-    }, kWriteFailed}),
+const QStringList kWriteFailed {QStringLiteral("写入版本信息失败")};
+INSTANTIATE_TEST_SUITE_P(
+    Rows, RunFailure,
+    testing::Values(RunFailureRow {"no_settings_path", [](const fs::path &) { return std::optional<fs::path>(); }, {}},
+                    RunFailureRow {"directory_missing",
+                                   [](const fs::path &dir) { return std::optional(dir / "gone" / "tsetting.ini"); },
+                                   kWriteFailed},
+                    RunFailureRow {"path_is_a_directory",
+                                   [](const fs::path &dir) {
+                                       fs::create_directory(dir / "settings-dir");
+                                       write_bytes(dir / "settings-dir" / "inside", "untouched");
+                                       return std::optional(dir / "settings-dir");
+                                   },
+                                   kWriteFailed}),
     RowName());
 
 // While the timetable runs the dialog takes no commands; under the completion box it does again,
@@ -248,7 +256,7 @@ TEST_F(UpgradeDlgTest, CommandsWaitForTheCompletionBoxThenAFurtherRunEndsCleanly
     };
     dlg.OnOK();
     EXPECT_EQ(boxes.shown, 1);
-    EXPECT_EQ(messages, (QStringList{kDone, kDone}));
+    EXPECT_EQ(messages, (QStringList {kDone, kDone}));
     EXPECT_EQ(clock.deadlines().size(), 200u);
     EXPECT_EQ(finished.count(), 1);
     EXPECT_EQ(dlg.result(), int(QDialog::Accepted));

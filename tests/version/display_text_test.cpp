@@ -17,11 +17,21 @@ const DisplayCase kCases[] = {
     {"Utf8KeptAsIs", "\xE7\x89\x88\xE6\x9C\xAC", "\xE7\x89\x88\xE6\x9C\xAC"},
     {"Utf8FourByte", "\xF0\xA0\xAE\xB7", "\xF0\xA0\xAE\xB7"},
     {"GbPairs", "\xD6\xD0\xCE\xC4", "\xE4\xB8\xAD\xE6\x96\x87"},
-    {"GbFullWidthSpace", "\xA1\xA1" "1", "\xE3\x80\x80" "1"},
+    {"GbFullWidthSpace",
+     "\xA1\xA1"
+     "1",
+     "\xE3\x80\x80"
+     "1"},
     {"GbFourByteUnit", "\x81\x30\x81\x30", "\xC2\x80"},
     {"GbWithAsciiTrail", "\x81\\", "\xE4\xB9\x97"},
     // Bytes that start no unit are each shown as U+FFFD, and decoding goes on after them.
-    {"InvalidBytes", "a\xFF" "b\x80" "c", "a\xEF\xBF\xBD" "b\xEF\xBF\xBD" "c"},
+    {"InvalidBytes",
+     "a\xFF"
+     "b\x80"
+     "c",
+     "a\xEF\xBF\xBD"
+     "b\xEF\xBF\xBD"
+     "c"},
     {"LoneLeadAtEnd", "abc\x81", "abc\xEF\xBF\xBD"},
     {"LeadBeforeControl", "\x81\n\xD6\xD0", "\xEF\xBF\xBD\n\xE4\xB8\xAD"},
     // Overlong forms and surrogates are not UTF-8, so such bytes are read as GB18030.
@@ -29,12 +39,9 @@ const DisplayCase kCases[] = {
     {"Utf8SurrogateIsNotUtf8", "\xED\xA0\x80", "\xE9\xA0\x8E\xEF\xBF\xBD"},
 };
 
-class DecodeForDisplay : public ::testing::TestWithParam<DisplayCase> {};
+class DecodeForDisplay : public ::testing::TestWithParam<DisplayCase> { };
 
-TEST_P(DecodeForDisplay, ShowsTheValueAsUtf8)
-{
-    EXPECT_EQ(decode_for_display(GetParam().bytes), GetParam().shown);
-}
+TEST_P(DecodeForDisplay, ShowsTheValueAsUtf8) { EXPECT_EQ(decode_for_display(GetParam().bytes), GetParam().shown); }
 
 INSTANTIATE_TEST_SUITE_P(Own, DecodeForDisplay, ::testing::ValuesIn(kCases),
                          [](const auto &row) { return row.param.name; });

@@ -10,7 +10,7 @@ namespace kestrival::version::testing {
 
 class DribbleSource final : public ByteSource {
 public:
-    DribbleSource(std::string_view bytes, std::size_t step) : bytes_(bytes), step_(step) {}
+    DribbleSource(std::string_view bytes, std::size_t step) : bytes_(bytes), step_(step) { }
     [[nodiscard]] std::uint64_t size() const override { return bytes_.size(); }
     std::size_t read(std::uint64_t offset, char *buf, std::size_t n) const override
     {

@@ -6,8 +6,8 @@
 namespace kestrival::version::testing {
 
 enum class Call {
-    OpenUnnamed,  // openat with O_TMPFILE
-    CreateNamed,  // openat with O_CREAT
+    OpenUnnamed, // openat with O_TMPFILE
+    CreateNamed, // openat with O_CREAT
     Write,
     Fsync,
     Fchmod,

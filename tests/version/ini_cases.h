@@ -10,7 +10,7 @@ namespace kestrival::version::testing {
 
 struct ReadCase {
     std::string name;
-    std::optional<std::string> file;   // nullopt: the file does not exist
+    std::optional<std::string> file; // nullopt: the file does not exist
     std::string version;
     std::string note;
 };

@@ -24,7 +24,7 @@ void expect_sound_edit(const std::string &before, const std::string &stamp)
     EXPECT_TRUE(plan_version_edit(MemorySource(after), stamp).unchanged);
 }
 
-class WriteTable : public ::testing::TestWithParam<WriteCase> {};
+class WriteTable : public ::testing::TestWithParam<WriteCase> { };
 
 TEST_P(WriteTable, EditsAsTheTableSays)
 {
@@ -48,7 +48,10 @@ struct EditCase {
 // Rows the shared table leaves open.
 const EditCase kEditCases[] = {
     // Bytes after a NUL in the old value go with it: no read ever showed them.
-    {"NulInValueDropsTheRest", "[DB]\nVersion=2024\0" "0101  \n"s, "[DB]\nVersion=20251231  \n"},
+    {"NulInValueDropsTheRest",
+     "[DB]\nVersion=2024\0"
+     "0101  \n"s,
+     "[DB]\nVersion=20251231  \n"},
     {"ValueOfBlanksOnly", "[DB]\nVersion=   \n", "[DB]\nVersion=20251231   \n"},
     {"BareKeyWithTrailingBlanks", "[DB]\nVersion \t\r\n", "[DB]\nVersion=20251231 \t\r\n"},
     {"BareKeyAtEndOfFile", "[DB]\r\nversion", "[DB]\r\nversion=20251231"},
@@ -63,7 +66,7 @@ const EditCase kEditCases[] = {
     {"UnclosedHeaderAtEndIsNoSection", "[DB", "[DB\r\n[DB]\r\nVersion=20251231\r\n"},
 };
 
-class OwnEdits : public ::testing::TestWithParam<EditCase> {};
+class OwnEdits : public ::testing::TestWithParam<EditCase> { };
 
 TEST_P(OwnEdits, EditsOnlyTheValue)
 {
@@ -90,7 +93,7 @@ const Utf16EditCase kUtf16EditCases[] = {
     {"MarkOnly", u"", u"[DB]\r\nVersion=20251231\r\n"},
 };
 
-class Utf16Edit : public ::testing::TestWithParam<std::tuple<Utf16EditCase, bool>> {};
+class Utf16Edit : public ::testing::TestWithParam<std::tuple<Utf16EditCase, bool>> { };
 
 TEST_P(Utf16Edit, EditsInTheFilesByteOrder)
 {
@@ -106,8 +109,7 @@ TEST_P(Utf16Edit, EditsInTheFilesByteOrder)
 
 INSTANTIATE_TEST_SUITE_P(Own, Utf16Edit, ::testing::Combine(::testing::ValuesIn(kUtf16EditCases), ::testing::Bool()),
                          [](const auto &row) {
-                             return std::string(std::get<0>(row.param).name)
-                                 + (std::get<1>(row.param) ? "_BE" : "_LE");
+                             return std::string(std::get<0>(row.param).name) + (std::get<1>(row.param) ? "_BE" : "_LE");
                          });
 
 TEST(Utf16Edit, OddLastByteIsKeptAndCompleted)
@@ -121,17 +123,15 @@ TEST(Utf16Edit, OddLastByteIsKeptAndCompleted)
 
 TEST(VersionEdit, StampAlreadyThereNeedsNoWrite)
 {
-    for (const std::string &file : {"[DB]\nVersion=20251231"s, "[DB]\nVersion = '20251231' \n"s,
-                             "[DB]\nVersion=20251231\0junk"s}) {
+    for (const std::string &file :
+         {"[DB]\nVersion=20251231"s, "[DB]\nVersion = '20251231' \n"s, "[DB]\nVersion=20251231\0junk"s}) {
         EXPECT_TRUE(plan_version_edit(MemorySource(file), "20251231").unchanged) << file;
     }
-    EXPECT_TRUE(plan_version_edit(MemorySource(testing::utf16(u"[DB]\nVersion=20251231\n", true)), "20251231").unchanged);
+    EXPECT_TRUE(
+        plan_version_edit(MemorySource(testing::utf16(u"[DB]\nVersion=20251231\n", true)), "20251231").unchanged);
 }
 
-TEST(VersionEdit, FiveDigitYearStamp)
-{
-    expect_sound_edit("[DB]\nVersion=20240101\n", "100001231");
-}
+TEST(VersionEdit, FiveDigitYearStamp) { expect_sound_edit("[DB]\nVersion=20240101\n", "100001231"); }
 
 } // namespace
 } // namespace kestrival::version

@@ -5,13 +5,12 @@
 
 #include <gtest/gtest.h>
 
-
 namespace kestrival::version {
 namespace {
 
 using testing::ReadCase;
 
-class ReadTable : public ::testing::TestWithParam<ReadCase> {};
+class ReadTable : public ::testing::TestWithParam<ReadCase> { };
 
 TEST_P(ReadTable, ReadsAsTheTableSays)
 {
@@ -25,8 +24,8 @@ INSTANTIATE_TEST_SUITE_P(Tsv, ReadTable, ::testing::ValuesIn(testing::load_read_
 struct Utf16Case {
     const char *name;
     std::u16string text;
-    std::string version;     // UTF-8
-    std::string tail = {};   // raw bytes after the text
+    std::string version; // UTF-8
+    std::string tail = {}; // raw bytes after the text
 };
 
 // UTF-8 of n times \u4E2D.
@@ -43,10 +42,18 @@ const Utf16Case kUtf16Cases[] = {
     {"Ascii", u"[DB]\r\nVersion=20240101\r\n", "20240101"},
     {"Cjk", u"[db]\nversion = \u7248\u672C\n", "\xE7\x89\x88\xE6\x9C\xAC"},
     {"SurrogatePair", u"[DB]\nVersion=\U00020BB7x\n", "\xF0\xA0\xAE\xB7x"},
-    {"LoneHighSurrogate", u"[DB]\nVersion=a\xD800" u"b\n", "a\xEF\xBF\xBD" "b"},
+    {"LoneHighSurrogate",
+     u"[DB]\nVersion=a\xD800"
+     u"b\n",
+     "a\xEF\xBF\xBD"
+     "b"},
     {"LoneLowSurrogate", u"[DB]\nVersion=\xDC00\n", "\xEF\xBF\xBD"},
     {"Quoted", u"[DB]\nVersion=\t\"\u4E2D\"\t\n", "\xE4\xB8\xAD"},
-    {"NulEndsValue", std::u16string(u"[DB]\nVersion=12\0" u"34\n", 20), "12"},
+    {"NulEndsValue",
+     std::u16string(u"[DB]\nVersion=12\0"
+                    u"34\n",
+                    20),
+     "12"},
     {"CrOnly", u"[A]\rVersion=1\r[DB]\rVersion=2\r", "2"},
     {"CutBeforePair", u"[DB]\nVersion=" + std::u16string(15, u'\u4E2D') + u"\U00020BB7\n",
      zhong(15) + "\xF0\xA0\xAE\xB7"},
@@ -57,7 +64,7 @@ const Utf16Case kUtf16Cases[] = {
     {"NoSection", u"[Other]\nVersion=1\n", ""},
 };
 
-class Utf16Read : public ::testing::TestWithParam<std::tuple<Utf16Case, bool>> {};
+class Utf16Read : public ::testing::TestWithParam<std::tuple<Utf16Case, bool>> { };
 
 TEST_P(Utf16Read, ReturnsUtf8OfTheValue)
 {
@@ -69,8 +76,7 @@ TEST_P(Utf16Read, ReturnsUtf8OfTheValue)
 
 INSTANTIATE_TEST_SUITE_P(Own, Utf16Read, ::testing::Combine(::testing::ValuesIn(kUtf16Cases), ::testing::Bool()),
                          [](const auto &row) {
-                             return std::string(std::get<0>(row.param).name)
-                                 + (std::get<1>(row.param) ? "_BE" : "_LE");
+                             return std::string(std::get<0>(row.param).name) + (std::get<1>(row.param) ? "_BE" : "_LE");
                          });
 
 struct LimitCase {
@@ -98,7 +104,7 @@ const LimitCase kLimitCases[] = {
     {"GbLeadAtEnd", k62 + "\x81", 63},
 };
 
-class LengthLimit : public ::testing::TestWithParam<LimitCase> {};
+class LengthLimit : public ::testing::TestWithParam<LimitCase> { };
 
 TEST_P(LengthLimit, CutsOnACharacterBoundary)
 {

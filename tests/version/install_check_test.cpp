@@ -32,7 +32,7 @@ protected:
     WorkingDir cwd_ {dir_.path()};
 };
 
-class CheckInstallationFile : public ::testing::TestWithParam<CheckCase>, protected InScratchDir {};
+class CheckInstallationFile : public ::testing::TestWithParam<CheckCase>, protected InScratchDir { };
 
 TEST_P(CheckInstallationFile, AcceptsOnlyAWritableRegularFile)
 {
@@ -50,21 +50,20 @@ void regular(mode_t mode)
 
 INSTANTIATE_TEST_SUITE_P(
     Files, CheckInstallationFile,
-    ::testing::Values(
-        CheckCase {"WritableFile", [] { regular(0644); }, true},
-        CheckCase {"WritableByGroupOnly", [] { regular(0460); }, true},
-        CheckCase {"Missing", [] {}, false},
-        CheckCase {"ReadOnlyByItsBitsEvenForRoot", [] { regular(0444); }, false},
-        CheckCase {"Directory", [] { ASSERT_EQ(::mkdir(kName, 0755), 0); }, false},
-        CheckCase {"Fifo", [] { ASSERT_EQ(::mkfifo(kName, 0666), 0); }, false},
-        CheckCase {"LinkToRegularFile",
-                   [] {
-                       testing::write_file("target.dat", "content");
-                       ASSERT_EQ(::symlink("target.dat", kName), 0);
-                   },
-                   true},
-        CheckCase {"DanglingLink", [] { ASSERT_EQ(::symlink("target.dat", kName), 0); }, false},
-        CheckCase {"LinkToDevice", [] { ASSERT_EQ(::symlink("/dev/null", kName), 0); }, false}),
+    ::testing::Values(CheckCase {"WritableFile", [] { regular(0644); }, true},
+                      CheckCase {"WritableByGroupOnly", [] { regular(0460); }, true},
+                      CheckCase {"Missing", [] {}, false},
+                      CheckCase {"ReadOnlyByItsBitsEvenForRoot", [] { regular(0444); }, false},
+                      CheckCase {"Directory", [] { ASSERT_EQ(::mkdir(kName, 0755), 0); }, false},
+                      CheckCase {"Fifo", [] { ASSERT_EQ(::mkfifo(kName, 0666), 0); }, false},
+                      CheckCase {"LinkToRegularFile",
+                                 [] {
+                                     testing::write_file("target.dat", "content");
+                                     ASSERT_EQ(::symlink("target.dat", kName), 0);
+                                 },
+                                 true},
+                      CheckCase {"DanglingLink", [] { ASSERT_EQ(::symlink("target.dat", kName), 0); }, false},
+                      CheckCase {"LinkToDevice", [] { ASSERT_EQ(::symlink("/dev/null", kName), 0); }, false}),
     [](const auto &row) { return std::string(row.param.name); });
 
 enum class LockKind { OpenFileDescription, Process, Flock };
@@ -80,13 +79,13 @@ public:
             return;
         child_ = ::fork();
         if (child_ == 0) {
-            struct flock range {};
+            struct flock range { };
             range.l_type = F_RDLCK;
             range.l_len = 1;
             const int fd = ::open(path, O_RDWR);
             const int command = kind == LockKind::Process ? F_SETLK : F_OFD_SETLK;
-            const bool locked = kind == LockKind::Flock ? ::flock(fd, LOCK_SH | LOCK_NB) == 0
-                                                        : ::fcntl(fd, command, &range) == 0;
+            const bool locked
+                = kind == LockKind::Flock ? ::flock(fd, LOCK_SH | LOCK_NB) == 0 : ::fcntl(fd, command, &range) == 0;
             if (locked && ::write(ready[1], "L", 1) == 1)
                 ::pause();
             ::_exit(1);
@@ -110,7 +109,7 @@ private:
     bool locked_ = false;
 };
 
-class LockedByAnotherProcess : public ::testing::TestWithParam<LockKind>, protected InScratchDir {};
+class LockedByAnotherProcess : public ::testing::TestWithParam<LockKind>, protected InScratchDir { };
 
 TEST_P(LockedByAnotherProcess, FailsWhileTheLockIsHeldAndPassesAfter)
 {

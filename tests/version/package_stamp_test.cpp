@@ -7,8 +7,8 @@
 #include <climits>
 #include <cstdlib>
 #include <ctime>
-#include <optional>
 #include <fcntl.h>
+#include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -34,7 +34,7 @@ struct DateCase {
     std::optional<CalendarDate> expected;
 };
 
-class UtcDateOf : public ::testing::TestWithParam<DateCase> {};
+class UtcDateOf : public ::testing::TestWithParam<DateCase> { };
 
 TEST_P(UtcDateOf, GivesTheUtcCalendarDateWithinTheConvertibleYears)
 {
@@ -43,20 +43,18 @@ TEST_P(UtcDateOf, GivesTheUtcCalendarDateWithinTheConvertibleYears)
 
 INSTANTIATE_TEST_SUITE_P(
     Times, UtcDateOf,
-    ::testing::Values(
-        DateCase {"Epoch", 0, CalendarDate {1970, 1, 1}},
-        DateCase {"LastSecondBeforeTheEpoch", -1, CalendarDate {1969, 12, 31}},
-        DateCase {"LeapDay", kLeapDay2024, CalendarDate {2024, 2, 29}},
-        DateCase {"Year2000IsLeap", 951782400, CalendarDate {2000, 2, 29}},
-        DateCase {"Year2100IsNotLeap", 4107542400, CalendarDate {2100, 3, 1}},
-        DateCase {"Beyond32BitSeconds", 4294967296, CalendarDate {2106, 2, 7}},
-        DateCase {"FirstConvertibleSecond", kFirstSecondOf1601, CalendarDate {1601, 1, 1}},
-        DateCase {"JustBefore1601", kFirstSecondOf1601 - 1, std::nullopt},
-        DateCase {"FirstFiveDigitYear", kFirstSecondOf10000, CalendarDate {10000, 1, 1}},
-        DateCase {"LastConvertibleSecond", kFirstSecondOf30828 - 1, CalendarDate {30827, 12, 31}},
-        DateCase {"JustAfter30827", kFirstSecondOf30828, std::nullopt},
-        DateCase {"Int64Min", INT64_MIN, std::nullopt},
-        DateCase {"Int64Max", INT64_MAX, std::nullopt}),
+    ::testing::Values(DateCase {"Epoch", 0, CalendarDate {1970, 1, 1}},
+                      DateCase {"LastSecondBeforeTheEpoch", -1, CalendarDate {1969, 12, 31}},
+                      DateCase {"LeapDay", kLeapDay2024, CalendarDate {2024, 2, 29}},
+                      DateCase {"Year2000IsLeap", 951782400, CalendarDate {2000, 2, 29}},
+                      DateCase {"Year2100IsNotLeap", 4107542400, CalendarDate {2100, 3, 1}},
+                      DateCase {"Beyond32BitSeconds", 4294967296, CalendarDate {2106, 2, 7}},
+                      DateCase {"FirstConvertibleSecond", kFirstSecondOf1601, CalendarDate {1601, 1, 1}},
+                      DateCase {"JustBefore1601", kFirstSecondOf1601 - 1, std::nullopt},
+                      DateCase {"FirstFiveDigitYear", kFirstSecondOf10000, CalendarDate {10000, 1, 1}},
+                      DateCase {"LastConvertibleSecond", kFirstSecondOf30828 - 1, CalendarDate {30827, 12, 31}},
+                      DateCase {"JustAfter30827", kFirstSecondOf30828, std::nullopt},
+                      DateCase {"Int64Min", INT64_MIN, std::nullopt}, DateCase {"Int64Max", INT64_MAX, std::nullopt}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST(FormatStamp, PadsToEightDigitsAndWidensForFiveDigitYears)
@@ -93,7 +91,7 @@ void set_mtime(const std::string &path, std::int64_t seconds)
 {
     const timespec times[2] = {{seconds, 0}, {seconds, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0) << path;
-    struct stat st {};
+    struct stat st { };
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     ASSERT_EQ(st.st_mtim.tv_sec, seconds) << "the file system did not keep the time";
 }
@@ -101,7 +99,7 @@ void set_mtime(const std::string &path, std::int64_t seconds)
 struct StampCase {
     const char *name;
     std::int64_t mtime;
-    const char *expected;   // nullptr: today's local date
+    const char *expected; // nullptr: today's local date
     bool via_link = false;
 };
 
@@ -125,13 +123,13 @@ TEST_P(PackageDateStamp, IsTheUtcDateOfThePackagesLastWriteOrTodaysLocalDate)
         EXPECT_TRUE(stamp_is_local_date());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Times, PackageDateStamp,
-    ::testing::Values(StampCase {"EastOfUtcJustAfterLocalMidnight", kHalfPastMidnightInUtcPlus14, "20240229", true},
-                      StampCase {"FiveDigitYear", kFirstSecondOf10000 + 86400 * 40, "100000210"},
-                      StampCase {"Before1601", kFirstSecondOf1601 - 1, nullptr},
-                      StampCase {"After30827", kFirstSecondOf30828, nullptr, true}),
-    [](const auto &row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Times, PackageDateStamp,
+                         ::testing::Values(StampCase {"EastOfUtcJustAfterLocalMidnight", kHalfPastMidnightInUtcPlus14,
+                                                      "20240229", true},
+                                           StampCase {"FiveDigitYear", kFirstSecondOf10000 + 86400 * 40, "100000210"},
+                                           StampCase {"Before1601", kFirstSecondOf1601 - 1, nullptr},
+                                           StampCase {"After30827", kFirstSecondOf30828, nullptr, true}),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 TEST(PackageDateStampMissing, IsTodaysLocalDate)
 {

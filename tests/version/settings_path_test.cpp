@@ -30,7 +30,7 @@ struct JoinCase {
     std::optional<std::string> expected;
 };
 
-class SettingsPathBeside : public ::testing::TestWithParam<JoinCase> {};
+class SettingsPathBeside : public ::testing::TestWithParam<JoinCase> { };
 
 TEST_P(SettingsPathBeside, JoinsTheExecutablesDirectoryWithTheFileName)
 {
@@ -46,15 +46,14 @@ INSTANTIATE_TEST_SUITE_P(
                       JoinCase {"Relative", "bin/kestrival", "bin/tsetting.ini"},
                       JoinCase {"BackslashIsNoSeparator", "C:\\dir\\kestrival.exe", std::nullopt},
                       JoinCase {"Empty", "", std::nullopt},
-                      JoinCase {"FarBeyondAnyPathLimit", kVeryLongDir + "/kestrival",
-                                kVeryLongDir + "/tsetting.ini"}),
+                      JoinCase {"FarBeyondAnyPathLimit", kVeryLongDir + "/kestrival", kVeryLongDir + "/tsetting.ini"}),
     [](const auto &row) { return std::string(row.param.name); });
 
 // What a copy of this executable placed at `executable` reports; empty when it failed.
 std::string settings_path_reported_by(const std::string &executable, bool delete_self = false)
 {
-    const std::string command = "'" + executable + "' " + kPrintFlag + (delete_self ? " " : "")
-                              + (delete_self ? kDeleteSelfFlag : "");
+    const std::string command
+        = "'" + executable + "' " + kPrintFlag + (delete_self ? " " : "") + (delete_self ? kDeleteSelfFlag : "");
     FILE *out = ::popen(command.c_str(), "r");
     std::string text;
     char buf[512];

@@ -25,8 +25,7 @@ constexpr long kMaxPeakGrowthKiB = 32 * 1024;
 constexpr off_t kHugeFileBytes = off_t {1} << 30;
 
 // What `body` gives in a forked child; nullopt when the child hung or failed.
-template <class Body>
-std::optional<std::string> run_in_child(Body body)
+template <class Body> std::optional<std::string> run_in_child(Body body)
 {
     int fds[2];
     if (::pipe(fds) != 0)
@@ -68,7 +67,7 @@ std::vector<ReadCase> disk_rows()
     return cases;
 }
 
-class ReadFromDisk : public ::testing::TestWithParam<ReadCase> {};
+class ReadFromDisk : public ::testing::TestWithParam<ReadCase> { };
 
 TEST_P(ReadFromDisk, ReadsAsTheTableSays)
 {

@@ -51,7 +51,7 @@ std::string with_padding(const std::string &content, std::size_t bytes = kPaddin
 
 struct stat lstat_of(const std::string &path)
 {
-    struct stat st {};
+    struct stat st { };
     ::lstat(path.c_str(), &st);
     return st;
 }
@@ -64,7 +64,7 @@ protected:
     const std::string path_ = dir_.file("tsetting.ini");
 };
 
-class SettingsWrite : public ::testing::Test, protected InScratchDir {};
+class SettingsWrite : public ::testing::Test, protected InScratchDir { };
 
 TEST_F(SettingsWrite, ReplacesTheValueAndKeepsEveryOtherByte)
 {
@@ -173,7 +173,7 @@ struct RefusedCase {
     const char *reason;
 };
 
-class RefusedPath : public ::testing::TestWithParam<RefusedCase>, protected InScratchDir {};
+class RefusedPath : public ::testing::TestWithParam<RefusedCase>, protected InScratchDir { };
 
 TEST_P(RefusedPath, FailsWithAReasonAndTouchesNothing)
 {
@@ -205,15 +205,15 @@ constexpr const char *kNotRegular = "is not a regular file";
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, RefusedPath,
-    ::testing::Values(
-        RefusedCase {"Directory", nullptr, S_IFDIR | 0755, 0755, false, kNotRegular},
-        RefusedCase {"Fifo", nullptr, S_IFIFO | 0666, 0755, false, kNotRegular},
-        RefusedCase {"LinkToDevice", "/dev/null", 0, 0755, false, "\"/dev/null\" is not a regular file"},
-        RefusedCase {"ReadOnlyFile", nullptr, S_IFREG | 0444, 0755, false, "is read-only"},
-        RefusedCase {"LinkLoop", "tsetting.ini", 0, 0755, false, "Too many levels of symbolic links"},
-        RefusedCase {"MissingDirectory", "gone/tsetting.ini", 0, 0755, false, "No such file or directory"},
-        RefusedCase {"UnwritableDirectory", nullptr, S_IFREG | 0666, 0755, true, "Permission denied"},
-        RefusedCase {"UnwritableFile", nullptr, S_IFREG | 0644, 0777, true, "Permission denied"}),
+    ::testing::Values(RefusedCase {"Directory", nullptr, S_IFDIR | 0755, 0755, false, kNotRegular},
+                      RefusedCase {"Fifo", nullptr, S_IFIFO | 0666, 0755, false, kNotRegular},
+                      RefusedCase {"LinkToDevice", "/dev/null", 0, 0755, false, "\"/dev/null\" is not a regular file"},
+                      RefusedCase {"ReadOnlyFile", nullptr, S_IFREG | 0444, 0755, false, "is read-only"},
+                      RefusedCase {"LinkLoop", "tsetting.ini", 0, 0755, false, "Too many levels of symbolic links"},
+                      RefusedCase {"MissingDirectory", "gone/tsetting.ini", 0, 0755, false,
+                                   "No such file or directory"},
+                      RefusedCase {"UnwritableDirectory", nullptr, S_IFREG | 0666, 0755, true, "Permission denied"},
+                      RefusedCase {"UnwritableFile", nullptr, S_IFREG | 0644, 0777, true, "Permission denied"}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(SettingsWrite, GivesUpWhenAnotherWriterHoldsTheDirectoryTooLong)
@@ -244,10 +244,10 @@ struct FaultCase {
     int error;
     int skip;
     const char *reason;
-    bool also_new;   // the same fault when there was no file leaves none
+    bool also_new; // the same fault when there was no file leaves none
 };
 
-class WriteFault : public ::testing::TestWithParam<FaultCase>, protected InScratchDir {};
+class WriteFault : public ::testing::TestWithParam<FaultCase>, protected InScratchDir { };
 
 TEST_P(WriteFault, LeavesTheOldFileByteIdenticalAndNoTemporaryFile)
 {
@@ -313,7 +313,7 @@ TEST_F(SettingsWrite, RemovesATemporaryFileAKilledWriterLeft)
     EXPECT_EQ(list_dir(dir_.path()), (Names {".tsetting.ini.kestrival-long-name", "tsetting.ini"}));
 }
 
-class KilledWriter : public ::testing::TestWithParam<TempKind>, protected InScratchDir {};
+class KilledWriter : public ::testing::TestWithParam<TempKind>, protected InScratchDir { };
 
 TEST_P(KilledWriter, LeavesTheOldOrTheNewFileAndNoTemporaryFileOnceWrittenAgain)
 {
@@ -328,8 +328,7 @@ TEST_P(KilledWriter, LeavesTheOldOrTheNewFileAndNoTemporaryFileOnceWrittenAgain)
         const pid_t writer = ::fork();
         // The child writes the two stamps in turn and reports each finished write.
         for (int i = 0; writer == 0 && i < kWritesPerRound; ++i) {
-            if (!write_installed_version(path_, i % 2 == 0 ? kNewStamp : kOldStamp)
-                || ::write(progress[1], "", 1) != 1)
+            if (!write_installed_version(path_, i % 2 == 0 ? kNewStamp : kOldStamp) || ::write(progress[1], "", 1) != 1)
                 ::_exit(1);
         }
         if (writer == 0)
@@ -337,8 +336,7 @@ TEST_P(KilledWriter, LeavesTheOldOrTheNewFileAndNoTemporaryFileOnceWrittenAgain)
         ::close(progress[1]);
         char done;
         int writes = std::uniform_int_distribution(0, kMaxWritesBeforeKill)(random);
-        while (writes-- > 0 && ::read(progress[0], &done, 1) == 1) {
-        }
+        while (writes-- > 0 && ::read(progress[0], &done, 1) == 1) { }
         ::usleep(std::uniform_int_distribution<useconds_t>(0, kMaxKillDelayMicroseconds)(random));
         ::kill(writer, SIGKILL);
         ::waitpid(writer, nullptr, 0);

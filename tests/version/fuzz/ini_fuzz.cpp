@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to the INI reader and to a planned, applied stamp edit.
+#include "dribble_source.h"
 #include "version/constants.h"
 #include "version/ini.h"
-#include "dribble_source.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -25,8 +25,8 @@ std::uint64_t fnv1a(std::string_view bytes)
 // A date stamp as the program writes it: eight digits, or nine for a five-digit year.
 std::string stamp_from(std::uint64_t h)
 {
-    const unsigned year = h % 2 == 0 ? 1 + static_cast<unsigned>((h >> 1) % 9999)
-                                     : 10000 + static_cast<unsigned>((h >> 1) % 90000);
+    const unsigned year
+        = h % 2 == 0 ? 1 + static_cast<unsigned>((h >> 1) % 9999) : 10000 + static_cast<unsigned>((h >> 1) % 90000);
     const unsigned month = 1 + static_cast<unsigned>((h >> 20) % 12);
     const unsigned day = 1 + static_cast<unsigned>((h >> 28) % 31);
     char buf[16];
