@@ -19,6 +19,17 @@ kx_put_package() {
   touch -d "$kx_package_time" "$1/HarrowglimmerPatch.dat"
 }
 
+# kx_make_installation EXE: a complete installation in $kx_work/installation (the program,
+# its settings file and the package); prints its path.
+kx_make_installation() {
+  local inst="$kx_work/installation"
+  mkdir -p "$inst"
+  cp "$1" "$inst/Kestrival"
+  kx_put_ini "$inst"
+  kx_put_package "$inst"
+  echo "$inst"
+}
+
 # kx_expect_status N: the ended program's exit status must be N.
 kx_expect_status() {
   [ "$kx_app_status" = "$1" ] || kx_fail "exit status $kx_app_status, expected $1"

@@ -17,11 +17,7 @@ clock_margin_seconds=1
 # How long the completion message may take beyond that on a busy machine.
 slack_seconds=150
 
-inst="$kx_work/installation"
-mkdir -p "$inst"
-cp "$exe" "$inst/Kestrival"
-kx_put_ini "$inst"
-kx_put_package "$inst"
+inst=$(kx_make_installation "$exe")
 kx_snapshot "$inst" tsetting.ini >"$kx_work/before"
 
 KX_FORBIDDEN=升级

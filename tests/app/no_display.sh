@@ -6,11 +6,7 @@ set -euo pipefail
 source "$(dirname "$0")/common.sh"
 exe=$1
 
-inst="$kx_work/installation"
-mkdir -p "$inst"
-cp "$exe" "$inst/Kestrival"
-kx_put_ini "$inst"
-kx_put_package "$inst"
+inst=$(kx_make_installation "$exe")
 kx_snapshot "$inst" >"$kx_work/before"
 
 status=0

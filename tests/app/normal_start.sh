@@ -9,11 +9,7 @@ source "$(dirname "$0")/common.sh"
 exe=$1
 kx_start_display
 
-inst="$kx_work/installation"
-mkdir -p "$inst"
-cp "$exe" "$inst/Kestrival"
-kx_put_ini "$inst"
-kx_put_package "$inst"
+inst=$(kx_make_installation "$exe")
 kx_snapshot "$inst" >"$kx_work/before"
 
 KX_FORBIDDEN=升级
