@@ -82,6 +82,17 @@ kx_cleanup() {
   return "$status"
 }
 
+# kx_wait_announced FILE PATTERN PID LOG NAME: waits, boundedly, until the server PID has
+# written a line matching PATTERN (its display or address) to FILE; fails if it dies first.
+kx_wait_announced() {
+  local deadline=$((SECONDS + KX_PROMPT_SECONDS))
+  until grep -q "$2" "$1"; do
+    kill -0 "$3" 2>/dev/null || { cat "$4" >&2; kx_fail "$5 did not start"; }
+    [ "$SECONDS" -lt "$deadline" ] || kx_fail "$5 announced nothing"
+    sleep "$KX_POLL_SECONDS"
+  done
+}
+
 # Starts Xvfb on a display no one else uses (the server picks it, so parallel runs never
 # collide) and points DISPLAY at it. The program under test is made to use X whatever the
 # caller's environment says.
@@ -93,12 +104,7 @@ kx_start_display() {
     3>"$dfile" >"$kx_work/xvfb.log" 2>&1 &
   kx_xvfb_pid=$!
   kx_guard "$kx_xvfb_pid"
-  local deadline=$((SECONDS + KX_PROMPT_SECONDS))
-  until grep -q '^[0-9][0-9]*$' "$dfile"; do
-    kill -0 "$kx_xvfb_pid" 2>/dev/null || { cat "$kx_work/xvfb.log" >&2; kx_fail "Xvfb did not start"; }
-    [ "$SECONDS" -lt "$deadline" ] || kx_fail "Xvfb named no display"
-    sleep "$KX_POLL_SECONDS"
-  done
+  kx_wait_announced "$dfile" '^[0-9][0-9]*$' "$kx_xvfb_pid" "$kx_work/xvfb.log" Xvfb
   DISPLAY=":$(head -n 1 "$dfile")"
   export DISPLAY
   unset WAYLAND_DISPLAY
@@ -118,12 +124,7 @@ kx_start_session_bus() {
     --print-address=3 3>"$afile" >"$kx_work/bus.log" 2>&1 &
   kx_bus_pid=$!
   kx_guard "$kx_bus_pid"
-  local deadline=$((SECONDS + KX_PROMPT_SECONDS))
-  until grep -q '^unix:' "$afile"; do
-    kill -0 "$kx_bus_pid" 2>/dev/null || { cat "$kx_work/bus.log" >&2; kx_fail "dbus-daemon did not start"; }
-    [ "$SECONDS" -lt "$deadline" ] || kx_fail "dbus-daemon named no address"
-    sleep "$KX_POLL_SECONDS"
-  done
+  kx_wait_announced "$afile" '^unix:' "$kx_bus_pid" "$kx_work/bus.log" dbus-daemon
   export DBUS_SESSION_BUS_ADDRESS
   DBUS_SESSION_BUS_ADDRESS=$(head -n 1 "$afile")
   unset AT_SPI_BUS_ADDRESS
