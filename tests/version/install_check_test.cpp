@@ -1,6 +1,6 @@
 #include "version/install_check.h"
 
-#include "scratch_dir.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "version/package_stamp.h"
 
-#include "scratch_dir.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 

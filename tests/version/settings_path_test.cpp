@@ -1,6 +1,6 @@
 #include "version/settings_path.h"
 
-#include "scratch_dir.h"
+#include "support.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,67 @@
+#include "support.h"
+#include "version/display_text.h"
+#include "version/ini.h"
+
+#include <gtest/gtest.h>
+
+namespace kestrival::version {
+namespace {
+
+using testing::Row;
+
+auto row_name = [](const auto &row) { return row.param.name; };
+
+class ReadTable : public ::testing::TestWithParam<Row> { };
+
+TEST_P(ReadTable, ReadsAsTheTableSays)
+{
+    const std::string file = GetParam().file.value_or("");
+    EXPECT_EQ(read_version(file), GetParam().second);
+    // Units and line breaks split across reads.
+    EXPECT_EQ(read_version(testing::DribbleSource(file, 1)), GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tsv, ReadTable, ::testing::ValuesIn(testing::load_rows({"read.tsv", "read-own.tsv"})),
+                         row_name);
+
+class WriteTable : public ::testing::TestWithParam<Row> { };
+
+TEST_P(WriteTable, EditsAsTheTableSays)
+{
+    const Row &row = GetParam();
+    const std::string before = row.file.value_or("");
+    const VersionEdit edit = plan_version_edit(MemorySource(before), row.second);
+    const std::string after = testing::apply_version_edit(before, edit);
+    EXPECT_EQ(after, row.third);
+    EXPECT_EQ(edit.unchanged, row.file && row.third == before);
+    EXPECT_EQ(read_version(after), row.second);
+    EXPECT_TRUE(plan_version_edit(MemorySource(after), row.second).unchanged);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tsv, WriteTable, ::testing::ValuesIn(testing::load_rows({"write.tsv", "write-own.tsv"})),
+                         row_name);
+
+class DisplayTable : public ::testing::TestWithParam<Row> { };
+
+TEST_P(DisplayTable, ShowsTheValueAsUtf8)
+{
+    EXPECT_EQ(decode_for_display(GetParam().file.value_or("")), GetParam().second);
+}
+
+INSTANTIATE_TEST_SUITE_P(Tsv, DisplayTable, ::testing::ValuesIn(testing::load_rows({"display.tsv"})), row_name);
+
+TEST(ReadVersion, StopsWhereTheSourceFails)
+{
+    class Failing final : public ByteSource {
+    public:
+        [[nodiscard]] std::uint64_t size() const override { return 1'000'000; }
+        std::size_t read(std::uint64_t offset, char *buf, std::size_t n) const override
+        {
+            return MemorySource("[DB]\nVersion=42").read(offset, buf, n);
+        }
+    };
+    EXPECT_EQ(read_version(Failing()), "42");
+}
+
+} // namespace
+} // namespace kestrival::version

@@ -1,0 +1,122 @@
+#include "support.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace kestrival::version::testing {
+
+namespace {
+
+// Decodes one byte starting at text[i] (plain or escaped) and moves i past it.
+char decode_one(std::string_view text, std::size_t &i)
+{
+    if (text[i] != '\\')
+        return text[i++];
+    const std::string_view plain = "nrt\\", meant = "\n\r\t\\";
+    const char k = text.at(i + 1);
+    i += k == 'x' ? 4 : 2;
+    if (k == 'x')
+        return static_cast<char>(std::stoi(std::string(text.substr(i - 2, 2)), nullptr, 16));
+    if (plain.find(k) == std::string_view::npos)
+        throw std::runtime_error("unknown escape");
+    return meant[plain.find(k)];
+}
+
+// \{N*c} is N times the byte c, itself possibly escaped.
+std::string decode(std::string_view text)
+{
+    std::string out;
+    for (std::size_t i = 0; i < text.size();) {
+        if (!text.substr(i).starts_with("\\{")) {
+            out += decode_one(text, i);
+            continue;
+        }
+        const std::size_t star = text.find('*', i);
+        std::size_t j = star + 1;
+        out.append(std::stoul(std::string(text.substr(i + 2, star - i - 2))), decode_one(text, j));
+        i = j + 1;
+    }
+    return out;
+}
+
+} // namespace
+
+ScratchDir::ScratchDir(const std::string &parent) : path_(parent + "/kestrival-test-XXXXXX")
+{
+    if (::mkdtemp(path_.data()) == nullptr)
+        throw std::runtime_error("mkdtemp failed under " + parent);
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+}
+
+void write_file(const std::string &path, const std::string &bytes)
+{
+    if (!(std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes))
+        throw std::runtime_error("can't write " + path);
+}
+
+std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream bytes;
+    bytes << in.rdbuf();
+    return in ? bytes.str() : "<missing>";
+}
+
+std::vector<std::string> list_dir(const std::string &dir)
+{
+    std::vector<std::string> names;
+    for (const auto &entry : std::filesystem::directory_iterator(dir))
+        names.push_back(entry.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void PrintTo(const Row &row, std::ostream *out)
+{
+    *out << row.name << " {";
+    for (const char c : row.file.value_or("<missing>")) {
+        if (c >= ' ' && c <= '~')
+            *out << c;
+        else
+            *out << "\\x" << "0123456789abcdef"[(c >> 4) & 0xF] << "0123456789abcdef"[c & 0xF];
+    }
+    *out << "}";
+}
+
+std::vector<Row> load_rows(const std::vector<std::string> &tables, std::string dir)
+{
+    if (dir.empty()) {
+        const char *data = std::getenv("KESTRIVAL_TEST_DATA");
+        if (data == nullptr)
+            throw std::runtime_error("KESTRIVAL_TEST_DATA is not set; run the tests through ctest");
+        dir = std::string(data) + "/ini-cases";
+    }
+    std::vector<Row> rows;
+    for (const std::string &table : tables) {
+        std::ifstream in(dir + "/" + table, std::ios::binary);
+        if (!in)
+            throw std::runtime_error("cannot read " + dir + "/" + table);
+        std::string line;
+        std::getline(in, line); // the header
+        while (std::getline(in, line)) {
+            if (line.empty())
+                continue;
+            std::vector<std::string> f(1);
+            for (const char c : line)
+                c == '\t' ? (void)f.emplace_back() : f.back().push_back(c);
+            f.resize(4);
+            rows.push_back({f[0], f[1] == "<missing>" ? std::nullopt : std::optional(decode(f[1])), decode(f[2]),
+                            decode(f[3])});
+        }
+    }
+    return rows;
+}
+
+} // namespace kestrival::version::testing

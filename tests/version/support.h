@@ -1,0 +1,86 @@
+// Test support for the version core: scratch folders, whole files, the case tables.
+#pragma once
+
+#include "version/ini.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+namespace kestrival::version::testing {
+
+// A fresh directory from mkdtemp under `parent`, removed with all its content at destruction.
+class ScratchDir {
+public:
+    explicit ScratchDir(const std::string &parent = "/tmp");
+    ~ScratchDir();
+    ScratchDir(const ScratchDir &) = delete;
+    ScratchDir &operator=(const ScratchDir &) = delete;
+    [[nodiscard]] const std::string &path() const { return path_; }
+    [[nodiscard]] std::string file(const std::string &name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Changes the working directory for its lifetime and restores the previous one.
+class WorkingDir {
+public:
+    explicit WorkingDir(const std::string &dir) { std::filesystem::current_path(dir); }
+    ~WorkingDir() { std::filesystem::current_path(previous_); }
+    WorkingDir(const WorkingDir &) = delete;
+    WorkingDir &operator=(const WorkingDir &) = delete;
+
+private:
+    std::filesystem::path previous_ = std::filesystem::current_path();
+};
+
+void write_file(const std::string &path, const std::string &bytes);
+// The whole file; a missing one reads as "<missing>".
+std::string read_file(const std::string &path);
+// Names in a directory, sorted, without "." and "..".
+std::vector<std::string> list_dir(const std::string &dir);
+
+// A row of a table in ini-cases: name, file (nullopt: no file), then per table: read: the
+// value and a note; write: the stamp and the file after; display: the text shown.
+struct Row {
+    std::string name;
+    std::optional<std::string> file;
+    std::string second;
+    std::string third;
+};
+void PrintTo(const Row &row, std::ostream *out);
+
+// The rows of tables in `dir` (default $KESTRIVAL_TEST_DATA/ini-cases), in order, escapes
+// (\n \r \t \\ \xHH, \{N*c} for N bytes c) undone. Throws when a table can't be read.
+std::vector<Row> load_rows(const std::vector<std::string> &tables, std::string dir = {});
+
+// The file's bytes with the edit applied.
+inline std::string apply_version_edit(std::string_view bytes, const VersionEdit &edit)
+{
+    if (edit.unchanged)
+        return std::string(bytes);
+    const auto begin = static_cast<std::size_t>(std::min<std::uint64_t>(edit.begin, bytes.size()));
+    const auto end = static_cast<std::size_t>(std::clamp<std::uint64_t>(edit.end, begin, bytes.size()));
+    return std::string(bytes.substr(0, begin)) + edit.replacement + std::string(bytes.substr(end));
+}
+
+// Hands out at most `step` bytes per read, so units and line breaks fall across reads.
+class DribbleSource final : public ByteSource {
+public:
+    DribbleSource(std::string_view bytes, std::size_t step) : bytes_(bytes), step_(step) { }
+    [[nodiscard]] std::uint64_t size() const override { return bytes_.size(); }
+    std::size_t read(std::uint64_t offset, char *buf, std::size_t n) const override
+    {
+        return MemorySource(bytes_).read(offset, buf, std::min(n, step_));
+    }
+
+private:
+    std::string_view bytes_;
+    std::size_t step_;
+};
+
+} // namespace kestrival::version::testing
