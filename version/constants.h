@@ -14,7 +14,7 @@ inline constexpr std::string_view kPackageFileName = "HarrowglimmerPatch.dat";
 inline constexpr std::string_view kSection = "DB";
 inline constexpr std::string_view kKey = "Version";
 
-// The longest version text a read returns, in bytes (the original's 64-byte buffer less its NUL).
+// The longest version text a read returns, in bytes.
 inline constexpr std::size_t kMaxVersionBytes = 63;
 
 // Files are scanned through a window of this size, so reading never holds more than this of

@@ -45,20 +45,19 @@ std::size_t utf8_length_within(std::string_view v, std::size_t limit)
 }
 
 // Code page 936 as extended by GB18030: a lead byte 0x81-0xFE takes a trail 0x40-0xFE (not
-// 0x7F) as a pair, or a digit as the start of a four-byte unit; anything else stands alone.
+// 0x7F) as a pair, or digit, lead, digit as a four-byte unit; anything else stands alone.
 std::size_t gb_length_within(std::string_view v, std::size_t limit)
 {
-    const auto at = [&](std::size_t i) { return static_cast<unsigned char>(v[i]); };
+    const auto in = [&](std::size_t i, unsigned char lo, unsigned char hi) {
+        return i < v.size() && static_cast<unsigned char>(v[i]) >= lo && static_cast<unsigned char>(v[i]) <= hi;
+    };
     std::size_t i = 0;
     while (i < v.size()) {
         std::size_t unit = 1;
-        if (at(i) >= 0x81 && at(i) <= 0xFE && i + 1 < v.size()) {
-            const unsigned char t = at(i + 1);
-            if (t >= 0x40 && t <= 0xFE && t != 0x7F)
-                unit = 2;
-            else if (t >= 0x30 && t <= 0x39 && i + 3 < v.size())
-                unit = 4;
-        }
+        if (in(i, 0x81, 0xFE) && in(i + 1, 0x40, 0xFE) && v[i + 1] != 0x7F)
+            unit = 2;
+        else if (in(i, 0x81, 0xFE) && in(i + 1, 0x30, 0x39) && in(i + 2, 0x81, 0xFE) && in(i + 3, 0x30, 0x39))
+            unit = 4;
         if (i + unit > limit)
             break;
         i += unit;
@@ -217,20 +216,6 @@ VersionEdit plan_version_edit(const ByteSource &source, std::string_view stamp)
     if (s.encoding != TextEncoding::Bytes && edit.begin == s.size && (s.size - s.body_begin) % 2 == 1)
         edit.replacement.insert(0, odd_byte_pad(s.encoding));
     return edit;
-}
-
-std::string apply_version_edit(std::string_view bytes, const VersionEdit &edit)
-{
-    if (edit.unchanged)
-        return std::string(bytes);
-    const std::size_t begin = static_cast<std::size_t>(std::min<std::uint64_t>(edit.begin, bytes.size()));
-    const std::size_t end = static_cast<std::size_t>(std::clamp<std::uint64_t>(edit.end, begin, bytes.size()));
-    std::string out;
-    out.reserve(bytes.size() - (end - begin) + edit.replacement.size());
-    out.append(bytes.substr(0, begin));
-    out.append(edit.replacement);
-    out.append(bytes.substr(end));
-    return out;
 }
 
 } // namespace kestrival::version

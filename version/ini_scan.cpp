@@ -127,6 +127,9 @@ template <class Units> Line scan_line(Units &units, bool want_value)
                 if (units.next_is_lf()) {
                     line.end += units.next().len;
                     line.line_end = LineEnd::CrLf;
+                } else if (units.next_is_nul_lf()) {
+                    // Still two lines to a read, but new lines take CRLF, never a bare CR.
+                    line.line_end = LineEnd::CrLf;
                 }
             }
             break;

@@ -16,7 +16,7 @@ struct IniScan {
     std::uint64_t size = 0;
     TextEncoding encoding = TextEncoding::Bytes;
     std::uint64_t body_begin = 0; // after the byte-order mark
-    LineEnd first_line_end = LineEnd::None;
+    LineEnd first_line_end = LineEnd::None; // a CR before NUL, LF counts as CRLF
 
     bool has_section = false; // a first [DB] exists
     bool has_key = false; // ... and holds a Version line

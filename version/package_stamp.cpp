@@ -2,6 +2,7 @@
 
 #include "version/constants.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
 #include <string>
@@ -10,29 +11,6 @@
 namespace kestrival::version {
 
 namespace {
-
-constexpr std::int64_t kSecondsPerDay = 86400;
-
-// Days since 1970-01-01 to a proleptic Gregorian date (H. Hinnant's civil_from_days), in
-// 64-bit arithmetic: every int64 second count gives a day count whose year fits easily.
-struct WideDate {
-    std::int64_t year;
-    int month;
-    int day;
-};
-
-WideDate civil_from_days(std::int64_t days)
-{
-    const std::int64_t z = days + 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const std::int64_t doe = z - era * 146097;
-    const std::int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const std::int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const std::int64_t mp = (5 * doy + 2) / 153;
-    const std::int64_t d = doy - (153 * mp + 2) / 5 + 1;
-    const std::int64_t m = mp < 10 ? mp + 3 : mp - 9;
-    return {yoe + era * 400 + (m <= 2 ? 1 : 0), static_cast<int>(m), static_cast<int>(d)};
-}
 
 CalendarDate local_today()
 {
@@ -47,13 +25,16 @@ CalendarDate local_today()
 
 std::optional<CalendarDate> utc_date_of(std::int64_t seconds_since_epoch)
 {
-    std::int64_t days = seconds_since_epoch / kSecondsPerDay;
-    if (seconds_since_epoch % kSecondsPerDay < 0)
-        --days;
-    const WideDate date = civil_from_days(days);
-    if (date.year < kMinConvertibleYear || date.year > kMaxConvertibleYear)
+    using namespace std::chrono;
+    constexpr sys_days kFirst {year {kMinConvertibleYear} / January / 1};
+    constexpr sys_days kLast {year {kMaxConvertibleYear} / December / 31};
+    // In days before any calendar type, whose years end at 32767.
+    const sys_days day {floor<days>(seconds {seconds_since_epoch})};
+    if (day < kFirst || day > kLast)
         return std::nullopt;
-    return CalendarDate {static_cast<int>(date.year), date.month, date.day};
+    const year_month_day date {day};
+    return CalendarDate {static_cast<int>(date.year()), static_cast<int>(static_cast<unsigned>(date.month())),
+                         static_cast<int>(static_cast<unsigned>(date.day()))};
 }
 
 std::string format_stamp(const CalendarDate &date)

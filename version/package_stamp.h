@@ -14,7 +14,7 @@ struct CalendarDate {
     friend bool operator==(const CalendarDate &, const CalendarDate &) = default;
 };
 
-// Years the original's file-time conversion could represent; outside them it failed.
+// The years a file time converts to a stamp; outside them the stamp is today's date.
 inline constexpr int kMinConvertibleYear = 1601;
 inline constexpr int kMaxConvertibleYear = 30827;
 

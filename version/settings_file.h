@@ -13,39 +13,36 @@ namespace kestrival::version {
 // file, a directory, FIFO or device: the empty string. Never changes the file, never blocks.
 [[nodiscard]] std::string read_installed_version(const std::string &path);
 
-// Outcome of a write: ok, or why not, in words a user can act on (with the system's reason).
-struct WriteResult {
-    bool ok = false;
-    std::string error;
-    explicit operator bool() const { return ok; }
+enum class WriteError {
+    None,
+    NotAFile, // a directory, FIFO, device or anything else that isn't a regular file
+    ReadOnly, // no write bit for anyone (so for root too)
+    Busy, // another writer held the folder longer than the wait
+    Changed, // another program changed the file during the write
+    System, // a system call failed; `system_error` is its errno
 };
 
-// How long a write waits for another writer in the same directory before giving up.
+// Outcome of a write: true when written; else why not, as a kind and in words a user can act on.
+struct WriteResult {
+    WriteError kind = WriteError::None;
+    int system_error = 0;
+    std::string error;
+    explicit operator bool() const { return kind == WriteError::None; }
+};
+
 inline constexpr std::chrono::milliseconds kWriteLockWait {10000};
 
-// Records `stamp` as [DB] Version in the file at `path`, creating the file, the section or the
-// key where missing; every other byte of an existing file stays (see plan_version_edit).
-// Crash-safe: the new content is written to a temporary file in the same directory (unnamed
-// where the file system allows), flushed, given the old file's permission bits (and owner and
-// group where allowed; a new file gets 0666 less the umask), and renamed over the old one; then
-// the directory is flushed. The old file is copied in chunks, so memory stays bounded.
-// A symbolic link at `path` stays a link and the end of its chain is replaced (a dangling
-// link's target is created). Writers in one directory are serialised by a lock on it, waited
-// for at most kWriteLockWait, so two processes never interleave. When the value already reads
-// as the stamp, nothing is written.
-// Fails, with the system's reason, when the directory can't be opened or written, the path is
-// a directory, FIFO, device or a loop of links (none of them is touched), the old file can't
-// be read, or may not be written (no write bit for anyone counts as read-only even for root:
-// the rename would otherwise replace it regardless), another writer holds the lock too long, or creating, writing,
-// flushing, setting the permissions of or renaming the new file fails. On any failure the old file is byte-identical
-// and no temporary file is left. A temporary file left by a killed writer (between naming the
-// file and renaming it) is removed by the next write. A failure to flush the directory after
-// the rename is not reported: the new file is complete and in place by then.
-// Never leaves a partial or empty file at `path`.
-[[nodiscard]] WriteResult write_installed_version(const std::string &path, std::string_view stamp);
-
-// The same, waiting at most `lock_wait` for another writer.
+// Records `stamp` as [DB] Version in the file at `path`, or at the end of the links at it,
+// creating the file, section or key where missing (see plan_version_edit). Only the value
+// changes: every other byte, the owner and group, the mode, the extended attributes (ACLs
+// among them), the file's identity where other links point at it, and its holes. A new file
+// gets mode 0666 less the umask. Nothing is written when the value already reads as the stamp.
+// A reader sees the old file or the new one, never a mix, and a crash leaves one of them,
+// except where the file is edited in place because a new file couldn't keep the above: then
+// a crash while the bytes after the value move can leave the file mixed.
+// Writers of one folder take turns, waiting at most `lock_wait`. On failure the file is as it
+// was (barring an in-place edit that failed midway). Memory stays bounded; safe on any thread.
 [[nodiscard]] WriteResult write_installed_version(const std::string &path, std::string_view stamp,
-                                                  std::chrono::milliseconds lock_wait);
+                                                  std::chrono::milliseconds lock_wait = kWriteLockWait);
 
 } // namespace kestrival::version

@@ -2,35 +2,16 @@
 
 #include "version/constants.h"
 
-#include <cerrno>
+#include <filesystem>
 #include <string_view>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace kestrival::version {
 
 namespace {
 
-// The first guess at the executable path's length; the buffer doubles until the path fits.
-constexpr std::size_t kInitialPathBytes = 256;
-
 // What the kernel appends to /proc/self/exe once the executable's file is gone.
 constexpr std::string_view kDeletedSuffix = " (deleted)";
-
-std::optional<std::string> read_link_fully(const char *link)
-{
-    std::string buf(kInitialPathBytes, '\0');
-    for (;;) {
-        const ssize_t got = ::readlink(link, buf.data(), buf.size());
-        if (got < 0)
-            return std::nullopt;
-        if (static_cast<std::size_t>(got) < buf.size()) {
-            buf.resize(static_cast<std::size_t>(got));
-            return buf;
-        }
-        buf.resize(buf.size() * 2);
-    }
-}
 
 bool names_running_executable(const std::string &path)
 {
@@ -54,13 +35,14 @@ std::optional<std::string> settings_path_beside(const std::string &executable)
 
 std::optional<std::string> build_settings_path()
 {
-    const auto executable = read_link_fully("/proc/self/exe");
-    if (!executable || executable->empty())
+    std::error_code error;
+    const std::string executable = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error || executable.empty())
         return std::nullopt;
     // A real file may end in " (deleted)"; only a path that no longer names us is refused.
-    if (executable->ends_with(kDeletedSuffix) && !names_running_executable(*executable))
+    if (executable.ends_with(kDeletedSuffix) && !names_running_executable(executable))
         return std::nullopt;
-    return settings_path_beside(*executable);
+    return settings_path_beside(executable);
 }
 
 } // namespace kestrival::version

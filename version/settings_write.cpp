@@ -7,12 +7,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <dirent.h>
 #include <fcntl.h>
-#include <random>
+#include <filesystem>
+#include <fstream>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <system_error>
 #include <thread>
 #include <unistd.h>
@@ -24,116 +25,87 @@ namespace {
 
 // As many links as the kernel follows before it gives up with ELOOP.
 constexpr int kMaxSymlinkHops = 40;
-constexpr std::size_t kCopyChunkBytes = kReadChunkBytes;
-constexpr std::size_t kInitialLinkBytes = 256;
 constexpr auto kLockPollInterval = std::chrono::milliseconds(5);
-constexpr int kTempNameAttempts = 100;
-constexpr std::size_t kTempSuffixLength = 6;
-// Temporary files are named ".<name>.kestrival-XXXXXX" beside the file they replace.
+// Temporary files are ".<name>.kestrival-XXXXXX" beside the file they replace.
 constexpr std::string_view kTempMarker = ".kestrival-";
+constexpr std::size_t kTempSuffixLength = 6;
 constexpr mode_t kNewFileMode = 0666;
-constexpr mode_t kPrivateMode = 0600;
+constexpr mode_t kFallbackUmask = 022;
 constexpr mode_t kPermissionBits = 07777;
 constexpr mode_t kAnyWriteBit = S_IWUSR | S_IWGRP | S_IWOTH;
+// The copy's outcome besides 0 and errno values: the old file ended early.
+constexpr int kShrank = -1;
 
-std::string quoted(const std::string &text) { return "\"" + text + "\""; }
+std::string in_quotes(const std::string &text) { return "\"" + text + "\""; }
 
-WriteResult failure(const std::string &what, int error)
+WriteResult failure(WriteError kind, const std::string &what) { return {kind, 0, what}; }
+
+WriteResult failure(int error, const std::string &what)
 {
-    return {false, what + ": " + std::error_code(error, std::generic_category()).message()};
+    if (error == kShrank)
+        return failure(WriteError::Changed, what + " changed while it was being written; try again");
+    return {WriteError::System, error, what + ": " + std::generic_category().message(error)};
 }
 
 // For a system call that just failed: errno is taken before anything else can change it.
 WriteResult system_failure(std::string_view before, const std::string &subject, std::string_view after = {})
 {
     const int error = errno;
-    return failure(std::string(before) + quoted(subject) + std::string(after), error);
+    return failure(error, std::string(before) + in_quotes(subject) + std::string(after));
 }
 
-WriteResult failure(const std::string &what) { return {false, what}; }
-
-std::string directory_of(const std::string &path)
+WriteResult not_a_file(const std::string &path)
 {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
+    return failure(WriteError::NotAFile, in_quotes(path) + " is not a regular file; it was left as it is");
 }
 
-std::string name_of(const std::string &path) { return path.substr(path.rfind('/') + 1); }
-
-bool read_link(const std::string &path, std::string &target)
-{
-    target.assign(kInitialLinkBytes, '\0');
-    for (;;) {
-        const ssize_t got = ::readlink(path.c_str(), target.data(), target.size());
-        if (got < 0)
-            return false;
-        if (static_cast<std::size_t>(got) < target.size()) {
-            target.resize(static_cast<std::size_t>(got));
-            return true;
-        }
-        target.resize(target.size() * 2);
-    }
-}
-
-// Follows a chain of links at `path` to the file to replace, which need not exist yet but
-// must be a regular file if it does.
+// Follows the links at `path` to the file to replace, which need not exist yet but must be a
+// regular file if it does.
 WriteResult resolve_links(const std::string &path, std::string &target)
 {
     target = path;
     for (int hops = 0;; ++hops) {
         struct stat st { };
-        if (::lstat(target.c_str(), &st) != 0) {
-            if (errno == ENOENT || errno == ENOTDIR)
-                return {true, {}};
-            return system_failure("Can't look at ", target);
-        }
+        if (::lstat(target.c_str(), &st) != 0)
+            return errno == ENOENT || errno == ENOTDIR ? WriteResult {} : system_failure("Can't look at ", target);
         if (S_ISREG(st.st_mode))
-            return {true, {}};
+            return {};
         if (!S_ISLNK(st.st_mode))
-            return failure(quoted(target) + " is not a regular file; it was left as it is");
+            return not_a_file(target);
         if (hops == kMaxSymlinkHops)
-            return failure("Can't follow the links at " + quoted(path), ELOOP);
-        std::string next;
-        if (!read_link(target, next))
-            return system_failure("Can't follow the link ", target);
-        if (next.empty())
-            return failure("The link " + quoted(target) + " is empty", ENOENT);
-        target = next.front() == '/' ? next : directory_of(target) + "/" + next;
+            return failure(ELOOP, "Can't follow the links at " + in_quotes(path));
+        std::error_code error;
+        const std::filesystem::path next = std::filesystem::read_symlink(target, error);
+        if (error)
+            return failure(error.value(), "Can't follow the link " + in_quotes(target));
+        target = std::filesystem::path(target).parent_path() / next;
     }
 }
 
 // Waits, boundedly, for other writers of this directory. Where the file system has no such
 // locks, the write goes ahead unserialised rather than not at all.
-WriteResult lock_directory(int dir_fd, const std::string &dir, std::chrono::milliseconds wait)
+bool lock_directory(int dir_fd, std::chrono::milliseconds wait)
 {
     const auto deadline = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-        if (::flock(dir_fd, LOCK_EX | LOCK_NB) == 0)
-            return {true, {}};
+    while (::flock(dir_fd, LOCK_EX | LOCK_NB) != 0) {
         if (errno != EWOULDBLOCK && errno != EINTR)
-            return {true, {}};
+            return true;
         if (std::chrono::steady_clock::now() >= deadline)
-            return failure("Another program is writing in the folder " + quoted(dir) + "; try again later");
+            return false;
         std::this_thread::sleep_for(kLockPollInterval);
     }
+    return true;
 }
 
 std::string temp_prefix(const std::string &name) { return "." + name + std::string(kTempMarker); }
 
-// Removes what a writer killed between naming and renaming its file left; the lock we hold
+// Removes what a writer killed between creating and renaming its file left; the lock we hold
 // means no living writer owns such a file.
 void remove_stale_temps(int dir_fd, const std::string &name)
 {
-    const int scan_fd = ::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (scan_fd < 0)
+    DIR *scan = ::fdopendir(::openat(dir_fd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (scan == nullptr)
         return;
-    DIR *scan = ::fdopendir(scan_fd);
-    if (scan == nullptr) {
-        ::close(scan_fd);
-        return;
-    }
     const std::string prefix = temp_prefix(name);
     while (const dirent *entry = ::readdir(scan)) {
         const std::string_view entry_name = entry->d_name;
@@ -145,213 +117,257 @@ void remove_stale_temps(int dir_fd, const std::string &name)
     ::closedir(scan);
 }
 
-std::string random_temp_name(const std::string &name)
+// The umask a new file's mode obeys, read without setting it for every thread of the process.
+mode_t process_umask()
 {
-    static constexpr std::string_view kLetters = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-    thread_local std::mt19937 generator {std::random_device {}()};
-    std::uniform_int_distribution<std::size_t> pick(0, kLetters.size() - 1);
-    std::string temp = temp_prefix(name);
-    for (std::size_t i = 0; i < kTempSuffixLength; ++i)
-        temp += kLetters[pick(generator)];
-    return temp;
+    std::ifstream status("/proc/self/status");
+    for (std::string line; std::getline(status, line);) {
+        if (line.starts_with("Umask:"))
+            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    }
+    return kFallbackUmask;
 }
 
-// The copy's outcome: 0, an errno value, or kShrank when the old file ended early.
-constexpr int kShrank = -1;
+// The new file, until it takes the old one's place; removed if it never does.
+class TempFile {
+public:
+    TempFile(int dir_fd, const std::string &dir, const std::string &name) : dir_fd_(dir_fd)
+    {
+        std::string path = dir + "/" + temp_prefix(name) + std::string(kTempSuffixLength, 'X');
+        fd_ = UniqueFd(::mkostemp(path.data(), O_CLOEXEC));
+        if (fd_.valid())
+            name_ = path.substr(path.rfind('/') + 1);
+    }
+    ~TempFile()
+    {
+        if (!name_.empty())
+            ::unlinkat(dir_fd_, name_.c_str(), 0);
+    }
+    TempFile(const TempFile &) = delete;
+    TempFile &operator=(const TempFile &) = delete;
 
-int write_all(int fd, const char *data, std::size_t size)
+    [[nodiscard]] int fd() const { return fd_.get(); }
+    [[nodiscard]] bool valid() const { return fd_.valid(); }
+
+    bool rename_to(const std::string &name)
+    {
+        if (::renameat(dir_fd_, name_.c_str(), dir_fd_, name.c_str()) != 0)
+            return false;
+        name_.clear();
+        return true;
+    }
+
+private:
+    int dir_fd_;
+    UniqueFd fd_;
+    std::string name_;
+};
+
+// Names of a file's extended attributes; false when they can't be listed.
+bool xattr_names(int fd, std::vector<std::string> &names)
+{
+    const ssize_t size = ::flistxattr(fd, nullptr, 0);
+    if (size <= 0)
+        return size == 0 || errno == ENOTSUP;
+    std::string list(static_cast<std::size_t>(size), '\0');
+    if (::flistxattr(fd, list.data(), list.size()) != size)
+        return false;
+    for (std::size_t at = 0; at < list.size(); at += names.back().size() + 1)
+        names.emplace_back(list.c_str() + at);
+    return true;
+}
+
+// Gives `to` the owner, group and extended attributes (ACLs among them) of `from`; false when
+// the system won't let us.
+bool same_owner_and_xattrs(int from, int to, const struct stat &old)
+{
+    std::vector<std::string> names;
+    std::vector<std::string> present;
+    if (::fchown(to, old.st_uid, old.st_gid) != 0 || !xattr_names(from, names) || !xattr_names(to, present))
+        return false;
+    // Such as an ACL the directory's default gave the new file.
+    for (const std::string &name : present) {
+        if (std::find(names.begin(), names.end(), name) == names.end())
+            (void)::fremovexattr(to, name.c_str());
+    }
+    for (const std::string &name : names) {
+        const ssize_t size = ::fgetxattr(from, name.c_str(), nullptr, 0);
+        std::string value(static_cast<std::size_t>(std::max<ssize_t>(size, 0)), '\0');
+        if (size < 0 || ::fgetxattr(from, name.c_str(), value.data(), value.size()) != size
+            || ::fsetxattr(to, name.c_str(), value.data(), value.size(), 0) != 0)
+            return false;
+    }
+    return true;
+}
+
+int write_all(int fd, const char *data, std::size_t size, off_t at)
 {
     while (size > 0) {
-        const ssize_t done = ::write(fd, data, size);
+        const ssize_t done = ::pwrite(fd, data, size, at);
         if (done < 0 && errno == EINTR)
             continue;
-        if (done < 0)
-            return errno;
-        if (done == 0)
-            return EIO;
+        if (done <= 0)
+            return done < 0 ? errno : EIO;
         data += done;
+        at += done;
         size -= static_cast<std::size_t>(done);
     }
     return 0;
 }
 
-// Appends [begin, end) of `from` to `to`, a buffer at a time.
-int copy_range(int from, int to, std::uint64_t begin, std::uint64_t end, std::vector<char> &buffer)
+int read_all(int fd, char *data, std::size_t size, off_t at)
 {
-    while (begin < end) {
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(buffer.size(), end - begin));
-        const ssize_t got = ::pread(from, buffer.data(), want, static_cast<off_t>(begin));
+    while (size > 0) {
+        const ssize_t got = ::pread(fd, data, size, at);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0)
-            return errno;
-        if (got == 0)
-            return kShrank;
-        if (const int error = write_all(to, buffer.data(), static_cast<std::size_t>(got)); error != 0)
-            return error;
-        begin += static_cast<std::uint64_t>(got);
+        if (got <= 0)
+            return got < 0 ? errno : kShrank;
+        data += got;
+        at += got;
+        size -= static_cast<std::size_t>(got);
     }
     return 0;
 }
 
-// The new file, until it takes the old one's place; a named one is removed if it never does.
-class TempFile {
-public:
-    TempFile(int dir_fd, std::string name) : dir_fd_(dir_fd), name_(std::move(name)) { }
-    ~TempFile()
-    {
-        if (!temp_name_.empty())
-            ::unlinkat(dir_fd_, temp_name_.c_str(), 0);
-    }
-    TempFile(const TempFile &) = delete;
-    TempFile &operator=(const TempFile &) = delete;
-
-    // Unnamed where the file system allows, so that a killed writer leaves nothing behind.
-    bool create(mode_t mode)
-    {
-        fd_ = UniqueFd(::openat(dir_fd_, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC, mode));
-        if (fd_.valid())
-            return true;
-        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL)
-            return false;
-        for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-            std::string temp = random_temp_name(name_);
-            fd_ = UniqueFd(::openat(dir_fd_, temp.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_NOFOLLOW | O_CLOEXEC, mode));
-            if (fd_.valid()) {
-                temp_name_ = std::move(temp);
-                return true;
-            }
-            if (errno != EEXIST)
-                return false;
-        }
-        return false;
-    }
-
-    [[nodiscard]] int fd() const { return fd_.get(); }
-
-    // Puts the file at its name, atomically replacing any file there; errno says why not.
-    bool publish(bool replacing)
-    {
-        if (temp_name_.empty()) {
-            // An unnamed file can only be linked to a free name: straight to its own when that
-            // is free, else to a temporary one that is renamed over the old file at once.
-            if (!replacing)
-                return link_unnamed(name_);
-            for (int attempt = 0; temp_name_.empty(); ++attempt) {
-                std::string temp = random_temp_name(name_);
-                if (link_unnamed(temp))
-                    temp_name_ = std::move(temp);
-                else if (errno != EEXIST || attempt + 1 == kTempNameAttempts)
-                    return false;
-            }
-        }
-        if (::renameat(dir_fd_, temp_name_.c_str(), dir_fd_, name_.c_str()) != 0)
-            return false;
-        temp_name_.clear();
-        return true;
-    }
-
-private:
-    bool link_unnamed(const std::string &name)
-    {
-        const std::string self = "/proc/self/fd/" + std::to_string(fd_.get());
-        if (::linkat(AT_FDCWD, self.c_str(), dir_fd_, name.c_str(), AT_SYMLINK_FOLLOW) == 0)
-            return true;
-        if (errno != ENOENT)
-            return false;
-        // Without /proc, only a caller allowed to read any file may link a descriptor directly.
-        return ::linkat(fd_.get(), "", dir_fd_, name.c_str(), AT_EMPTY_PATH) == 0;
-    }
-
-    int dir_fd_;
-    std::string name_;
-    UniqueFd fd_;
-    std::string temp_name_;
-};
-
-// Gives the new file the old one's owner, group and permission bits. A change of owner that
-// isn't allowed leaves the writer's own; permission bits that can't be set fail the write.
-bool copy_attributes(int fd, const struct stat &old)
+// Whether [at, at + n) of the file holds only zeros; a hole is known so without reading it.
+bool all_zero(int fd, off_t at, std::size_t n, std::vector<char> &buffer)
 {
-    if (old.st_uid != ::geteuid() || old.st_gid != ::getegid()) {
-        if (::fchown(fd, old.st_uid, old.st_gid) != 0)
-            (void)::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-    }
-    return ::fchmod(fd, old.st_mode & kPermissionBits) == 0;
+    const off_t data = ::lseek(fd, at, SEEK_DATA);
+    if (data < 0 ? errno == ENXIO : data >= at + static_cast<off_t>(n))
+        return true;
+    return read_all(fd, buffer.data(), n, at) == 0
+        && std::all_of(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n), [](char c) { return c == 0; });
 }
 
-WriteResult replace_locked(int dir_fd, const std::string &dir, const std::string &name, const std::string &target,
-                           std::string_view stamp)
+// Copies [begin, end) of `from` to `shift` bytes further on in `to`, leaving out the holes of
+// a sparse file.
+int copy_range(int from, int to, off_t begin, off_t end, off_t shift, std::vector<char> &buffer)
 {
-    struct stat old { };
-    bool exists = false;
-    if (::fstatat(dir_fd, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0)
-        exists = true;
-    else if (errno != ENOENT)
-        return system_failure("Can't look at ", target);
-    if (exists && !S_ISREG(old.st_mode))
-        return failure(quoted(target) + " is not a regular file; it was left as it is");
-
-    UniqueFd old_fd;
-    if (exists) {
-        old_fd = UniqueFd(::openat(dir_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        if (!old_fd.valid())
-            return system_failure("Can't read ", target);
-        struct stat opened { };
-        if (::fstat(old_fd.get(), &opened) != 0 || opened.st_ino != old.st_ino || opened.st_dev != old.st_dev)
-            return failure(quoted(target) + " changed while it was being written; try again");
+    while (begin < end) {
+        const off_t data = ::lseek(from, begin, SEEK_DATA);
+        if (data < 0 || data >= end)
+            return data < 0 && errno != ENXIO ? errno : 0;
+        const off_t hole = std::min(::lseek(from, data, SEEK_HOLE), end);
+        if (hole < 0)
+            return errno;
+        for (begin = data; begin < hole;) {
+            const auto n = static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(buffer.size()), hole - begin));
+            if (const int error = read_all(from, buffer.data(), n, begin); error != 0)
+                return error;
+            if (const int error = write_all(to, buffer.data(), n, begin + shift); error != 0)
+                return error;
+            begin += static_cast<off_t>(n);
+        }
     }
+    return 0;
+}
 
-    const FdSource old_file(old_fd.get());
-    const MemorySource no_file({});
-    const ByteSource &source = exists ? static_cast<const ByteSource &>(old_file) : no_file;
+// Moves [begin, end) of the file by `shift` bytes, from the far end first when they move on,
+// so no byte is overwritten before it is moved. Zeros onto zeros are left out, so holes stay.
+int move_range(int fd, off_t begin, off_t end, off_t shift)
+{
+    std::vector<char> chunk(kReadChunkBytes);
+    std::vector<char> there(kReadChunkBytes);
+    for (off_t done = 0; shift != 0 && done < end - begin;) {
+        const auto n = static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(chunk.size()), end - begin - done));
+        done += static_cast<off_t>(n);
+        const off_t at = shift > 0 ? end - done : begin + done - static_cast<off_t>(n);
+        if (all_zero(fd, at, n, chunk) && all_zero(fd, at + shift, n, there))
+            continue;
+        if (const int error = read_all(fd, chunk.data(), n, at); error != 0)
+            return error;
+        if (const int error = write_all(fd, chunk.data(), n, at + shift); error != 0)
+            return error;
+    }
+    return 0;
+}
+
+off_t shift_of(const VersionEdit &edit)
+{
+    return static_cast<off_t>(edit.replacement.size()) - static_cast<off_t>(edit.end - edit.begin);
+}
+
+// For a file a new one can't stand in for: other links point at it, or its owner or
+// attributes can't be given to a new file.
+WriteResult edit_in_place(int dir_fd, const std::string &name, const std::string &target, const struct stat &old,
+                          const VersionEdit &edit)
+{
+    const UniqueFd fd(::openat(dir_fd, name.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    struct stat now { };
+    if (!fd.valid())
+        return system_failure("Can't write ", target);
+    if (::fstat(fd.get(), &now) != 0 || now.st_ino != old.st_ino || now.st_dev != old.st_dev
+        || now.st_size != old.st_size)
+        return failure(kShrank, in_quotes(target));
+    const off_t shift = shift_of(edit);
+    const auto end = static_cast<off_t>(edit.end);
+    int error = shift > 0 && ::ftruncate(fd.get(), old.st_size + shift) != 0 ? errno : 0;
+    if (error == 0)
+        error = move_range(fd.get(), end, old.st_size, shift);
+    if (error == 0 && shift < 0 && ::ftruncate(fd.get(), old.st_size + shift) != 0)
+        error = errno;
+    if (error == 0)
+        error = write_all(fd.get(), edit.replacement.data(), edit.replacement.size(), static_cast<off_t>(edit.begin));
+    if (error == 0 && ::fsync(fd.get()) != 0)
+        error = errno;
+    return error == 0 ? WriteResult {} : failure(error, "Can't write the new content of " + in_quotes(target));
+}
+
+WriteResult write_locked(int dir_fd, const std::string &dir, const std::string &name,
+                         const std::string &target, std::string_view stamp)
+{
+    const UniqueFd old_fd(::openat(dir_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!old_fd.valid() && errno != ENOENT)
+        return errno == ELOOP ? not_a_file(target) : system_failure("Can't read ", target);
+    const bool exists = old_fd.valid();
+    struct stat old { };
+    if (exists && (::fstat(old_fd.get(), &old) != 0 || !S_ISREG(old.st_mode)))
+        return not_a_file(target);
+
+    const FdSource source(old_fd.get());
     const VersionEdit edit = plan_version_edit(source, stamp);
     if (edit.unchanged)
-        return {true, {}};
+        return {};
     // Renaming would replace a file that may not be written, so the file's own say is asked.
+    if (exists && (old.st_mode & kAnyWriteBit) == 0)
+        return failure(WriteError::ReadOnly, in_quotes(target) + " is read-only; it was left as it is");
     if (exists && ::faccessat(dir_fd, name.c_str(), W_OK, AT_EACCESS) != 0)
         return system_failure("Can't write ", target);
-    if (exists && (old.st_mode & kAnyWriteBit) == 0)
-        return failure(quoted(target) + " is read-only; it was left as it is");
 
-    TempFile temp(dir_fd, name);
-    // A new file's mode is left to the kernel, which applies the umask or the directory's
-    // default ACL; a replacement starts private and gets the old file's bits before it is named.
-    if (!temp.create(exists ? kPrivateMode : kNewFileMode))
+    TempFile temp(dir_fd, dir, name);
+    if (!temp.valid())
         return system_failure("Can't create a new file in the folder ", dir);
-
-    std::vector<char> buffer(kCopyChunkBytes);
-    int error = exists ? copy_range(old_fd.get(), temp.fd(), 0, edit.begin, buffer) : 0;
-    if (error == 0)
-        error = write_all(temp.fd(), edit.replacement.data(), edit.replacement.size());
-    if (error == 0 && exists)
-        error = copy_range(old_fd.get(), temp.fd(), edit.end, source.size(), buffer);
-    if (error == kShrank)
-        return failure(quoted(target) + " changed while it was being written; try again");
-    if (error != 0)
-        return failure("Can't write the new content of " + quoted(target), error);
-    if (exists && !copy_attributes(temp.fd(), old))
+    if (exists && (old.st_nlink > 1 || !same_owner_and_xattrs(old_fd.get(), temp.fd(), old)))
+        return edit_in_place(dir_fd, name, target, old, edit);
+    if (::fchmod(temp.fd(), exists ? old.st_mode & kPermissionBits : kNewFileMode & ~process_umask()) != 0)
         return system_failure("Can't give the new ", target, " the permissions of the old one");
+
+    std::vector<char> buffer(kReadChunkBytes);
+    const auto size = static_cast<off_t>(source.size());
+    int error = exists ? copy_range(old_fd.get(), temp.fd(), 0, static_cast<off_t>(edit.begin), 0, buffer) : 0;
+    if (error == 0)
+        error = write_all(temp.fd(), edit.replacement.data(), edit.replacement.size(), static_cast<off_t>(edit.begin));
+    if (error == 0 && exists)
+        error = copy_range(old_fd.get(), temp.fd(), static_cast<off_t>(edit.end), size, shift_of(edit), buffer);
+    if (error == 0 && ::ftruncate(temp.fd(), size + shift_of(edit)) != 0)
+        error = errno;
+    struct stat after { };
+    if (error == 0 && exists && (::fstat(old_fd.get(), &after) != 0 || after.st_size != size))
+        error = kShrank;
+    if (error != 0)
+        return failure(error, error == kShrank ? in_quotes(target) : "Can't write the new content of " + in_quotes(target));
     if (::fsync(temp.fd()) != 0)
         return system_failure("Can't save the new content of ", target, " to disk");
-    if (!temp.publish(exists)) {
-        if (errno == EEXIST)
-            return failure(quoted(target) + " appeared while it was being written; try again");
+    if (!temp.rename_to(name))
         return system_failure("Can't put the new ", target, " in place");
-    }
-
     // The rename is done and visible; a failed flush only leaves it less certain to survive a
     // power cut, and reporting failure would claim the old value is still there.
     (void)::fsync(dir_fd);
-    return {true, {}};
+    return {};
 }
 
 } // namespace
-
-WriteResult write_installed_version(const std::string &path, std::string_view stamp)
-{
-    return write_installed_version(path, stamp, kWriteLockWait);
-}
 
 WriteResult write_installed_version(const std::string &path, std::string_view stamp,
                                     std::chrono::milliseconds lock_wait)
@@ -359,18 +375,19 @@ WriteResult write_installed_version(const std::string &path, std::string_view st
     std::string target;
     if (WriteResult resolved = resolve_links(path, target); !resolved)
         return resolved;
-    const std::string name = name_of(target);
+    const std::filesystem::path where(target);
+    const std::string name = where.filename();
     if (name.empty() || name == "." || name == "..")
-        return failure(quoted(path) + " names a folder, not a file");
-    const std::string dir = directory_of(target);
+        return failure(WriteError::NotAFile, in_quotes(path) + " names a folder, not a file");
+    const std::string dir = where.has_parent_path() ? where.parent_path().string() : ".";
 
     const UniqueFd dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!dir_fd.valid())
         return system_failure("Can't open the folder ", dir);
-    if (WriteResult locked = lock_directory(dir_fd.get(), dir, lock_wait); !locked)
-        return locked;
+    if (!lock_directory(dir_fd.get(), lock_wait))
+        return failure(WriteError::Busy, "Another program is writing in the folder " + in_quotes(dir) + "; try again later");
     remove_stale_temps(dir_fd.get(), name);
-    return replace_locked(dir_fd.get(), dir, name, target, stamp);
+    return write_locked(dir_fd.get(), dir, name, target, stamp);
 }
 
 } // namespace kestrival::version

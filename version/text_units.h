@@ -117,6 +117,8 @@ public:
         return b < 0 ? Unit {kEndOfData, p, 0} : Unit {static_cast<char32_t>(b), p, 1};
     }
     bool next_is_lf() { return cur_.peek() == '\n'; }
+    // CR, NUL, LF is a line break of UTF-16 without a byte-order mark, seen as bytes.
+    bool next_is_nul_lf() { return cur_.peek(0) == 0 && cur_.peek(1) == '\n'; }
     void skip_to_line_break() { cur_.skip_to_line_break(); }
 
 private:
@@ -144,6 +146,7 @@ public:
         const int b = cur_.peek(1);
         return a >= 0 && b >= 0 && combine(a, b) == '\n';
     }
+    static bool next_is_nul_lf() { return false; }
     void skip_to_line_break()
     {
         for (;;) {
