@@ -56,8 +56,8 @@ struct VersionEdit {
 // Plans the edit that records `stamp` (ASCII digits) as the version. A missing key is added
 // after the section's last line that is neither blank nor a comment; a missing section is
 // appended; an empty source becomes a new file. New lines take the file's first line ending,
-// CRLF when it has none or it is a CR before NUL, LF (UTF-16 without a mark) (and CRLF where a lone CR would join the LF that follows it). An
-// existing value is replaced up to the line's trailing blanks, so bytes after a NUL in it,
+// CRLF when it has none or it is a CR before NUL, LF (UTF-16 without a mark) (and CRLF where a lone CR would join the
+// LF that follows it). An existing value is replaced up to the line's trailing blanks, so bytes after a NUL in it,
 // which no read shows, are replaced too. An odd last byte of a UTF-16 file is kept and
 // completed to a non-ASCII unit before anything is appended. For any bytes and a stamp of
 // ASCII digits, the edited bytes read as the stamp and a second plan is `unchanged`.

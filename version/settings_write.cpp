@@ -314,8 +314,8 @@ WriteResult edit_in_place(int dir_fd, const std::string &name, const std::string
     return error == 0 ? WriteResult {} : failure(error, "Can't write the new content of " + in_quotes(target));
 }
 
-WriteResult write_locked(int dir_fd, const std::string &dir, const std::string &name,
-                         const std::string &target, std::string_view stamp)
+WriteResult write_locked(int dir_fd, const std::string &dir, const std::string &name, const std::string &target,
+                         std::string_view stamp)
 {
     const UniqueFd old_fd(::openat(dir_fd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (!old_fd.valid() && errno != ENOENT)
@@ -356,7 +356,8 @@ WriteResult write_locked(int dir_fd, const std::string &dir, const std::string &
     if (error == 0 && exists && (::fstat(old_fd.get(), &after) != 0 || after.st_size != size))
         error = kShrank;
     if (error != 0)
-        return failure(error, error == kShrank ? in_quotes(target) : "Can't write the new content of " + in_quotes(target));
+        return failure(error,
+                       error == kShrank ? in_quotes(target) : "Can't write the new content of " + in_quotes(target));
     if (::fsync(temp.fd()) != 0)
         return system_failure("Can't save the new content of ", target, " to disk");
     if (!temp.rename_to(name))
@@ -385,7 +386,8 @@ WriteResult write_installed_version(const std::string &path, std::string_view st
     if (!dir_fd.valid())
         return system_failure("Can't open the folder ", dir);
     if (!lock_directory(dir_fd.get(), lock_wait))
-        return failure(WriteError::Busy, "Another program is writing in the folder " + in_quotes(dir) + "; try again later");
+        return failure(WriteError::Busy,
+                       "Another program is writing in the folder " + in_quotes(dir) + "; try again later");
     remove_stale_temps(dir_fd.get(), name);
     return write_locked(dir_fd.get(), dir, name, target, stamp);
 }

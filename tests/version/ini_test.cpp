@@ -21,7 +21,8 @@ TEST_P(ReadTable, ReadsAsTheTableSays)
     EXPECT_EQ(read_version(testing::DribbleSource(file, 1)), GetParam().second);
 }
 
-INSTANTIATE_TEST_SUITE_P(Tsv, ReadTable, ::testing::ValuesIn(testing::load_rows({"read.tsv", "read-own.tsv"})),
+INSTANTIATE_TEST_SUITE_P(Tsv, ReadTable,
+                         ::testing::ValuesIn(testing::load_rows({"ini-cases/read.tsv", "ini-cases/read-own.tsv"})),
                          row_name);
 
 class WriteTable : public ::testing::TestWithParam<Row> { };
@@ -38,7 +39,8 @@ TEST_P(WriteTable, EditsAsTheTableSays)
     EXPECT_TRUE(plan_version_edit(MemorySource(after), row.second).unchanged);
 }
 
-INSTANTIATE_TEST_SUITE_P(Tsv, WriteTable, ::testing::ValuesIn(testing::load_rows({"write.tsv", "write-own.tsv"})),
+INSTANTIATE_TEST_SUITE_P(Tsv, WriteTable,
+                         ::testing::ValuesIn(testing::load_rows({"ini-cases/write.tsv", "ini-cases/write-own.tsv"})),
                          row_name);
 
 class DisplayTable : public ::testing::TestWithParam<Row> { };
@@ -48,7 +50,8 @@ TEST_P(DisplayTable, ShowsTheValueAsUtf8)
     EXPECT_EQ(decode_for_display(GetParam().file.value_or("")), GetParam().second);
 }
 
-INSTANTIATE_TEST_SUITE_P(Tsv, DisplayTable, ::testing::ValuesIn(testing::load_rows({"display.tsv"})), row_name);
+INSTANTIATE_TEST_SUITE_P(Tsv, DisplayTable, ::testing::ValuesIn(testing::load_rows({"ini-cases/display.tsv"})),
+                         row_name);
 
 TEST(ReadVersion, StopsWhereTheSourceFails)
 {

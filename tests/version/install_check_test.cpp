@@ -1,12 +1,10 @@
-#include "version/install_check.h"
-
 #include "support.h"
+#include "version/install_check.h"
 
 #include <gtest/gtest.h>
 
 #include <csignal>
 #include <fcntl.h>
-#include <functional>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -15,59 +13,52 @@
 namespace kestrival::version {
 namespace {
 
-using testing::ScratchDir;
-using testing::WorkingDir;
-
 constexpr const char *kName = "HarrowglimmerPatch.dat";
-
-struct CheckCase {
-    const char *name;
-    std::function<void()> prepare;
-    bool expected;
-};
 
 class InScratchDir {
 protected:
-    ScratchDir dir_;
-    WorkingDir cwd_ {dir_.path()};
+    testing::ScratchDir dir_;
+    testing::WorkingDir cwd_ {dir_.path()};
 };
+
+// What stands at the name: a link to `link_to` (beside a regular target.dat), else a node of
+// type and bits `mode`, nothing when 0.
+struct CheckCase {
+    const char *name;
+    const char *link_to;
+    mode_t mode;
+    bool expected;
+};
+void PrintTo(const CheckCase &c, std::ostream *out) { *out << c.name; }
 
 class CheckInstallationFile : public ::testing::TestWithParam<CheckCase>, protected InScratchDir { };
 
 TEST_P(CheckInstallationFile, AcceptsOnlyAWritableRegularFile)
 {
-    GetParam().prepare();
+    // Root opens the file all the same, so only the bits decide; a non-owner in the group
+    // needs a file another user owns.
+    if (GetParam().mode == (S_IFREG | 0460) && ::geteuid() != 0)
+        GTEST_SKIP() << "a file writable by its group only needs root to set up";
+    testing::make_node("target.dat", nullptr, S_IFREG | 0644);
+    testing::make_node(kName, GetParam().link_to, GetParam().mode);
     const auto before = testing::list_dir(".");
     EXPECT_EQ(check_installation_file(kName), GetParam().expected);
     EXPECT_EQ(testing::list_dir("."), before) << "the check created or removed a file";
 }
 
-void regular(mode_t mode)
-{
-    testing::write_file(kName, "content");
-    ASSERT_EQ(::chmod(kName, mode), 0);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, CheckInstallationFile,
-    ::testing::Values(CheckCase {"WritableFile", [] { regular(0644); }, true},
-                      CheckCase {"WritableByGroupOnly", [] { regular(0460); }, true},
-                      CheckCase {"Missing", [] {}, false},
-                      CheckCase {"ReadOnlyByItsBitsEvenForRoot", [] { regular(0444); }, false},
-                      CheckCase {"Directory", [] { ASSERT_EQ(::mkdir(kName, 0755), 0); }, false},
-                      CheckCase {"Fifo", [] { ASSERT_EQ(::mkfifo(kName, 0666), 0); }, false},
-                      CheckCase {"LinkToRegularFile",
-                                 [] {
-                                     testing::write_file("target.dat", "content");
-                                     ASSERT_EQ(::symlink("target.dat", kName), 0);
-                                 },
-                                 true},
-                      CheckCase {"DanglingLink", [] { ASSERT_EQ(::symlink("target.dat", kName), 0); }, false},
-                      CheckCase {"LinkToDevice", [] { ASSERT_EQ(::symlink("/dev/null", kName), 0); }, false}),
-    [](const auto &row) { return std::string(row.param.name); });
+INSTANTIATE_TEST_SUITE_P(Files, CheckInstallationFile,
+                         ::testing::Values(CheckCase {"WritableFile", nullptr, S_IFREG | 0644, true},
+                                           CheckCase {"WritableByGroupOnly", nullptr, S_IFREG | 0460, true},
+                                           CheckCase {"Missing", nullptr, 0, false},
+                                           CheckCase {"ReadOnlyByItsBitsEvenForRoot", nullptr, S_IFREG | 0444, false},
+                                           CheckCase {"Directory", nullptr, S_IFDIR | 0755, false},
+                                           CheckCase {"Fifo", nullptr, S_IFIFO | 0666, false},
+                                           CheckCase {"LinkToRegularFile", "target.dat", 0, true},
+                                           CheckCase {"DanglingLink", "nowhere.dat", 0, false},
+                                           CheckCase {"LinkToDevice", "/dev/null", 0, false}),
+                         [](const auto &row) { return std::string(row.param.name); });
 
 enum class LockKind { OpenFileDescription, Process, Flock };
-const char *const kLockNames[] = {"OpenFileDescriptionLock", "ProcessLock", "Flock"};
 
 // A child process that holds a lock of `kind` on the file for the holder's lifetime.
 class LockHolder {
@@ -83,9 +74,9 @@ public:
             range.l_type = F_RDLCK;
             range.l_len = 1;
             const int fd = ::open(path, O_RDWR);
-            const int command = kind == LockKind::Process ? F_SETLK : F_OFD_SETLK;
-            const bool locked
-                = kind == LockKind::Flock ? ::flock(fd, LOCK_SH | LOCK_NB) == 0 : ::fcntl(fd, command, &range) == 0;
+            const bool locked = kind == LockKind::Flock
+                ? ::flock(fd, LOCK_SH | LOCK_NB) == 0
+                : ::fcntl(fd, kind == LockKind::Process ? F_SETLK : F_OFD_SETLK, &range) == 0;
             if (locked && ::write(ready[1], "L", 1) == 1)
                 ::pause();
             ::_exit(1);
@@ -121,13 +112,11 @@ TEST_P(LockedByAnotherProcess, FailsWhileTheLockIsHeldAndPassesAfter)
     }
     EXPECT_TRUE(check_installation_file(kName));
     // The check's own locks are gone: another process can take one at once.
-    const LockHolder next(kName, GetParam());
-    EXPECT_TRUE(next.locked());
+    EXPECT_TRUE(LockHolder(kName, GetParam()).locked());
 }
 
 INSTANTIATE_TEST_SUITE_P(Locks, LockedByAnotherProcess,
-                         ::testing::Values(LockKind::OpenFileDescription, LockKind::Process, LockKind::Flock),
-                         [](const auto &row) { return std::string(kLockNames[static_cast<int>(row.param)]); });
+                         ::testing::Values(LockKind::OpenFileDescription, LockKind::Process, LockKind::Flock));
 
 } // namespace
 } // namespace kestrival::version

@@ -46,7 +46,7 @@ bool fails(Call call)
 } // namespace kestrival::version
 
 // The test is linked with --wrap for each of these, so the library's calls come here first.
-#define KESTRIVAL_WRAP(type, fn, call, params, args)                                                                  \
+#define KESTRIVAL_WRAP(type, fn, call, params, args)                                                                   \
     extern "C" type __real_##fn params;                                                                                \
     extern "C" type __wrap_##fn params                                                                                 \
     {                                                                                                                  \
@@ -142,7 +142,8 @@ TEST_F(SettingsFile, ReadsOnlyARegularFileAndNeverWaits)
     ASSERT_EQ(::symlink("/dev/zero", dir_.file("zero").c_str()), 0);
     ::alarm(kHangSeconds);
     EXPECT_EQ(read_installed_version(path_), kOldStamp);
-    for (const std::string &path : {dir_.file("fifo"), dir_.path(), dir_.file("zero"), dir_.file("gone/x"), std::string()})
+    for (const std::string &path :
+         {dir_.file("fifo"), dir_.path(), dir_.file("zero"), dir_.file("gone/x"), std::string()})
         EXPECT_EQ(read_installed_version(path), "") << path;
     ::alarm(0);
 }
@@ -183,7 +184,7 @@ TEST_P(WriteTableOnDisk, WritesAsTheTableSaysAloneOrLinked)
 }
 
 INSTANTIATE_TEST_SUITE_P(Tsv, WriteTableOnDisk,
-                         ::testing::ValuesIn(testing::load_rows({"write.tsv", "write-own.tsv"})),
+                         ::testing::ValuesIn(testing::load_rows({"ini-cases/write.tsv", "ini-cases/write-own.tsv"})),
                          [](const auto &row) { return row.param.name; });
 
 TEST_F(SettingsFile, WritesNothingWhenTheValueIsAlreadyTheStamp)
@@ -244,15 +245,7 @@ class RefusedPath : public ::testing::TestWithParam<RefusedCase>, protected InSc
 TEST_P(RefusedPath, FailsWithTheReasonAndTouchesNothing)
 {
     const RefusedCase &c = GetParam();
-    if (c.link_to != nullptr)
-        ASSERT_EQ(::symlink(c.link_to, path_.c_str()), 0);
-    else if (S_ISDIR(c.node))
-        ASSERT_EQ(::mkdir(path_.c_str(), 0755), 0);
-    else if (S_ISFIFO(c.node))
-        ASSERT_EQ(::mkfifo(path_.c_str(), 0666), 0);
-    else
-        write_file(path_, settings(kOldStamp));
-    ASSERT_TRUE(c.link_to != nullptr || ::chmod(path_.c_str(), c.node & 07777) == 0);
+    testing::make_node(path_, c.link_to, c.node, settings(kOldStamp));
     ASSERT_EQ(::chmod(dir_.path().c_str(), c.dir_mode), 0);
     // Reading a FIFO would block; only a regular file's bytes are compared.
     const auto content = [&] { return S_ISREG(stat_of(path_).st_mode) ? read_file(path_) : ""; };
@@ -270,18 +263,16 @@ TEST_P(RefusedPath, FailsWithTheReasonAndTouchesNothing)
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, RefusedPath,
-    ::testing::Values(RefusedCase {"Directory", nullptr, S_IFDIR | 0755, 0755, false, WriteError::NotAFile, 0},
-                      RefusedCase {"Fifo", nullptr, S_IFIFO | 0666, 0755, false, WriteError::NotAFile, 0},
-                      RefusedCase {"LinkToDevice", "/dev/null", 0, 0755, false, WriteError::NotAFile, 0},
-                      RefusedCase {"ReadOnlyFileEvenForRoot", nullptr, S_IFREG | 0444, 0755, false,
-                                   WriteError::ReadOnly, 0},
-                      RefusedCase {"LinkLoop", "tsetting.ini", 0, 0755, false, WriteError::System, ELOOP},
-                      RefusedCase {"MissingDirectory", "gone/tsetting.ini", 0, 0755, false, WriteError::System,
-                                   ENOENT},
-                      RefusedCase {"UnwritableDirectory", nullptr, S_IFREG | 0666, 0555, true, WriteError::System,
-                                   EACCES},
-                      // Writable by its group only, and the writer isn't in it.
-                      RefusedCase {"UnwritableFile", nullptr, S_IFREG | 0464, 0777, true, WriteError::System, EACCES}),
+    ::testing::Values(
+        RefusedCase {"Directory", nullptr, S_IFDIR | 0755, 0755, false, WriteError::NotAFile, 0},
+        RefusedCase {"Fifo", nullptr, S_IFIFO | 0666, 0755, false, WriteError::NotAFile, 0},
+        RefusedCase {"LinkToDevice", "/dev/null", 0, 0755, false, WriteError::NotAFile, 0},
+        RefusedCase {"ReadOnlyFileEvenForRoot", nullptr, S_IFREG | 0444, 0755, false, WriteError::ReadOnly, 0},
+        RefusedCase {"LinkLoop", "tsetting.ini", 0, 0755, false, WriteError::System, ELOOP},
+        RefusedCase {"MissingDirectory", "gone/tsetting.ini", 0, 0755, false, WriteError::System, ENOENT},
+        RefusedCase {"UnwritableDirectory", nullptr, S_IFREG | 0666, 0555, true, WriteError::System, EACCES},
+        // Writable by its group only, and the writer isn't in it.
+        RefusedCase {"UnwritableFile", nullptr, S_IFREG | 0464, 0777, true, WriteError::System, EACCES}),
     [](const auto &row) { return std::string(row.param.name); });
 
 TEST_F(SettingsFile, GivesUpWhenAnotherWriterHoldsTheDirectoryTooLong)
@@ -458,7 +449,11 @@ std::string xattr_of(const std::string &path, const char *name)
 Metadata metadata_of(const std::string &path, bool with_inode)
 {
     const struct stat st = stat_of(path);
-    return {st.st_uid, st.st_gid, st.st_mode & 07777, with_inode ? st.st_ino : 0, xattr_of(path, kAclAttr),
+    return {st.st_uid,
+            st.st_gid,
+            st.st_mode & 07777,
+            with_inode ? st.st_ino : 0,
+            xattr_of(path, kAclAttr),
             xattr_of(path, kUserAttr)};
 }
 
@@ -480,12 +475,43 @@ std::string acl_with_daemon_entry()
     return acl;
 }
 
+bool set_xattr(const std::string &path, const char *name, const std::string &value)
+{
+    return ::setxattr(path.c_str(), name, value.data(), value.size(), 0) == 0;
+}
+
+enum class Shape { ModeAndOwner, HardLink, Acl, UserAttribute, OwnerRefused, AttributeRefused, RootOwnedGroupWritable };
+
+// Sets the shape up; false when the file system can't hold it.
+bool prepare(Shape shape, const std::string &path, const std::string &dir)
+{
+    const uid_t owner = ::geteuid() == 0 ? kNobody : ::geteuid();
+    switch (shape) {
+    case Shape::ModeAndOwner:
+        return ::chmod(path.c_str(), 0640) == 0 && ::chown(path.c_str(), owner, owner) == 0;
+    case Shape::HardLink:
+        return ::link(path.c_str(), (dir + "/other-link.ini").c_str()) == 0;
+    case Shape::Acl:
+        return set_xattr(path, kAclAttr, acl_with_daemon_entry());
+    case Shape::UserAttribute:
+        return set_xattr(path, kUserAttr, "kept");
+    case Shape::OwnerRefused:
+        arm_fault(Call::Fchown, EPERM);
+        return true;
+    case Shape::AttributeRefused:
+        arm_fault(Call::SetXattr, EPERM);
+        return set_xattr(path, kUserAttr, "kept");
+    case Shape::RootOwnedGroupWritable:
+        return ::chown(path.c_str(), 0, kNobody) == 0 && ::chmod(path.c_str(), 0664) == 0
+            && ::chmod(dir.c_str(), 0777) == 0;
+    }
+    return false;
+}
+
 struct MetadataCase {
     const char *name;
-    // Sets the file up; false when the file system can't.
-    std::function<bool(const std::string &path, const std::string &dir)> prepare;
-    bool in_place;
-    bool root_only = false; // the set-up chowns; an unprivileged user writes
+    Shape shape;
+    bool in_place; // the file keeps its inode
 };
 void PrintTo(const MetadataCase &c, std::ostream *out) { *out << c.name; }
 
@@ -494,63 +520,27 @@ class KeepsMetadata : public ::testing::TestWithParam<MetadataCase>, protected I
 TEST_P(KeepsMetadata, OnlyTheValueChanges)
 {
     const MetadataCase &c = GetParam();
-    if (c.root_only && ::geteuid() != 0)
+    const bool root_only = c.shape == Shape::RootOwnedGroupWritable;
+    if (root_only && ::geteuid() != 0)
         GTEST_SKIP() << "setting up a file another user owns needs root";
     write_file(path_, settings(kOldStamp));
-    if (!c.prepare(path_, dir_.path()))
+    if (!prepare(c.shape, path_, dir_.path()))
         GTEST_SKIP() << "the file system of " << dir_.path() << " has no extended attributes";
     const Metadata before = metadata_of(path_, c.in_place);
     const auto write = [&] { return static_cast<bool>(write_installed_version(path_, kNewStamp)); };
-    ASSERT_TRUE(c.root_only ? unprivileged(write) : write());
+    ASSERT_TRUE(root_only ? unprivileged(write) : write());
     EXPECT_EQ(read_file(path_), settings(kNewStamp));
     EXPECT_EQ(metadata_of(path_, c.in_place), before);
 }
 
-bool set_xattr(const std::string &path, const char *name, const std::string &value)
-{
-    return ::setxattr(path.c_str(), name, value.data(), value.size(), 0) == 0;
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Shapes, KeepsMetadata,
-    ::testing::Values(
-        MetadataCase {"ModeAndOwner",
-                      [](const std::string &path, const std::string &) {
-                          const uid_t owner = ::geteuid() == 0 ? kNobody : ::geteuid();
-                          return ::chmod(path.c_str(), 0640) == 0 && ::chown(path.c_str(), owner, owner) == 0;
-                      },
-                      false},
-        MetadataCase {"HardLink",
-                      [](const std::string &path, const std::string &dir) {
-                          return ::link(path.c_str(), (dir + "/other-link.ini").c_str()) == 0;
-                      },
-                      true},
-        MetadataCase {"AclEntry",
-                      [](const std::string &path, const std::string &) {
-                          return set_xattr(path, kAclAttr, acl_with_daemon_entry());
-                      },
-                      false},
-        MetadataCase {"UserAttribute",
-                      [](const std::string &path, const std::string &) { return set_xattr(path, kUserAttr, "kept"); },
-                      false},
-        MetadataCase {"OwnerCantBeGivenToANewFile",
-                      [](const std::string &, const std::string &) {
-                          arm_fault(Call::Fchown, EPERM);
-                          return true;
-                      },
-                      true},
-        MetadataCase {"AttributeCantBeGivenToANewFile",
-                      [](const std::string &path, const std::string &) {
-                          arm_fault(Call::SetXattr, EPERM);
-                          return set_xattr(path, kUserAttr, "kept");
-                      },
-                      true},
-        MetadataCase {"RootOwnedGroupWritable",
-                      [](const std::string &path, const std::string &dir) {
-                          return ::chown(path.c_str(), 0, kNobody) == 0 && ::chmod(path.c_str(), 0664) == 0
-                              && ::chmod(dir.c_str(), 0777) == 0;
-                      },
-                      true, true}),
+    ::testing::Values(MetadataCase {"ModeAndOwner", Shape::ModeAndOwner, false},
+                      MetadataCase {"HardLink", Shape::HardLink, true}, MetadataCase {"AclEntry", Shape::Acl, false},
+                      MetadataCase {"UserAttribute", Shape::UserAttribute, false},
+                      MetadataCase {"OwnerCantBeGiven", Shape::OwnerRefused, true},
+                      MetadataCase {"AttributeCantBeGiven", Shape::AttributeRefused, true},
+                      MetadataCase {"RootOwnedGroupWritable", Shape::RootOwnedGroupWritable, true}),
     [](const auto &row) { return std::string(row.param.name); });
 
 long peak_resident_kib()

@@ -4,6 +4,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kestrival::version::testing {
 
@@ -78,6 +80,21 @@ std::vector<std::string> list_dir(const std::string &dir)
     return names;
 }
 
+void make_node(const std::string &path, const char *link_to, mode_t mode, const std::string &bytes)
+{
+    int failed = 0;
+    if (link_to != nullptr)
+        failed = ::symlink(link_to, path.c_str());
+    else if (S_ISDIR(mode))
+        failed = ::mkdir(path.c_str(), mode & 07777);
+    else if (S_ISFIFO(mode))
+        failed = ::mkfifo(path.c_str(), mode & 07777);
+    else if (mode != 0)
+        write_file(path, bytes);
+    if (failed != 0 || (link_to == nullptr && mode != 0 && ::chmod(path.c_str(), mode & 07777) != 0))
+        throw std::runtime_error("can't make " + path);
+}
+
 void PrintTo(const Row &row, std::ostream *out)
 {
     *out << row.name << " {";
@@ -85,7 +102,8 @@ void PrintTo(const Row &row, std::ostream *out)
         if (c >= ' ' && c <= '~')
             *out << c;
         else
-            *out << "\\x" << "0123456789abcdef"[(c >> 4) & 0xF] << "0123456789abcdef"[c & 0xF];
+            *out << "\\x"
+                 << "0123456789abcdef"[(c >> 4) & 0xF] << "0123456789abcdef"[c & 0xF];
     }
     *out << "}";
 }
@@ -96,7 +114,7 @@ std::vector<Row> load_rows(const std::vector<std::string> &tables, std::string d
         const char *data = std::getenv("KESTRIVAL_TEST_DATA");
         if (data == nullptr)
             throw std::runtime_error("KESTRIVAL_TEST_DATA is not set; run the tests through ctest");
-        dir = std::string(data) + "/ini-cases";
+        dir = data;
     }
     std::vector<Row> rows;
     for (const std::string &table : tables) {
@@ -112,8 +130,8 @@ std::vector<Row> load_rows(const std::vector<std::string> &tables, std::string d
             for (const char c : line)
                 c == '\t' ? (void)f.emplace_back() : f.back().push_back(c);
             f.resize(4);
-            rows.push_back({f[0], f[1] == "<missing>" ? std::nullopt : std::optional(decode(f[1])), decode(f[2]),
-                            decode(f[3])});
+            rows.push_back(
+                {f[0], f[1] == "<missing>" ? std::nullopt : std::optional(decode(f[1])), decode(f[2]), decode(f[3])});
         }
     }
     return rows;

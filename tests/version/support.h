@@ -8,6 +8,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace kestrival::version::testing {
@@ -43,6 +44,9 @@ void write_file(const std::string &path, const std::string &bytes);
 std::string read_file(const std::string &path);
 // Names in a directory, sorted, without "." and "..".
 std::vector<std::string> list_dir(const std::string &dir);
+// Puts at `path` a link to `link_to`, else a directory, FIFO or file (holding `bytes`) by the
+// type and bits of `mode`; nothing when `mode` is 0. Throws when it can't.
+void make_node(const std::string &path, const char *link_to, mode_t mode, const std::string &bytes = "content");
 
 // A row of a table in ini-cases: name, file (nullopt: no file), then per table: read: the
 // value and a note; write: the stamp and the file after; display: the text shown.
@@ -54,8 +58,8 @@ struct Row {
 };
 void PrintTo(const Row &row, std::ostream *out);
 
-// The rows of tables in `dir` (default $KESTRIVAL_TEST_DATA/ini-cases), in order, escapes
-// (\n \r \t \\ \xHH, \{N*c} for N bytes c) undone. Throws when a table can't be read.
+// The rows of tables in `dir` (default $KESTRIVAL_TEST_DATA), in order, escapes (\n \r \t
+// \\ \xHH, \{N*c} for N bytes c) undone. Throws when a table can't be read.
 std::vector<Row> load_rows(const std::vector<std::string> &tables, std::string dir = {});
 
 // The file's bytes with the edit applied.
