@@ -1,5 +1,7 @@
 #include "support.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -14,16 +16,14 @@ namespace {
 // Decodes one byte starting at text[i] (plain or escaped) and moves i past it.
 char decode_one(std::string_view text, std::size_t &i)
 {
-    if (text[i] != '\\')
-        return text[i++];
-    const std::string_view plain = "nrt\\", meant = "\n\r\t\\";
-    const char k = text.at(i + 1);
-    i += k == 'x' ? 4 : 2;
+    const char k = text[i] == '\\' ? text.at(i + 1) : 0;
+    i += k == 0 ? 1 : k == 'x' ? 4 : 2;
     if (k == 'x')
         return static_cast<char>(std::stoi(std::string(text.substr(i - 2, 2)), nullptr, 16));
-    if (plain.find(k) == std::string_view::npos)
+    const std::size_t known = std::string_view("nrt\\").find(k);
+    if (k != 0 && known == std::string_view::npos)
         throw std::runtime_error("unknown escape");
-    return meant[plain.find(k)];
+    return k == 0 ? text[i - 1] : "\n\r\t\\"[known];
 }
 
 // \{N*c} is N times the byte c, itself possibly escaped.
@@ -31,11 +31,11 @@ std::string decode(std::string_view text)
 {
     std::string out;
     for (std::size_t i = 0; i < text.size();) {
-        if (!text.substr(i).starts_with("\\{")) {
+        const std::size_t star = text.substr(i).starts_with("\\{") ? text.find('*', i) : std::string_view::npos;
+        if (star == std::string_view::npos) {
             out += decode_one(text, i);
             continue;
         }
-        const std::size_t star = text.find('*', i);
         std::size_t j = star + 1;
         out.append(std::stoul(std::string(text.substr(i + 2, star - i - 2))), decode_one(text, j));
         i = j + 1;
@@ -97,15 +97,7 @@ void make_node(const std::string &path, const char *link_to, mode_t mode, const 
 
 void PrintTo(const Row &row, std::ostream *out)
 {
-    *out << row.name << " {";
-    for (const char c : row.file.value_or("<missing>")) {
-        if (c >= ' ' && c <= '~')
-            *out << c;
-        else
-            *out << "\\x"
-                 << "0123456789abcdef"[(c >> 4) & 0xF] << "0123456789abcdef"[c & 0xF];
-    }
-    *out << "}";
+    *out << row.name << " " << ::testing::PrintToString(row.file.value_or("<missing>"));
 }
 
 std::vector<Row> load_rows(const std::vector<std::string> &tables, std::string dir)

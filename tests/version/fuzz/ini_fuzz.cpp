@@ -1,5 +1,5 @@
 // Feeds arbitrary bytes to the INI reader and to a planned, applied stamp edit.
-#include "dribble_source.h"
+#include "support.h"
 #include "version/constants.h"
 #include "version/ini.h"
 
@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         return 0;
     }
     check(edit.begin <= edit.end && edit.end <= size, "span outside the file");
-    const std::string after = apply_version_edit(bytes, edit);
+    const std::string after = testing::apply_version_edit(bytes, edit);
     check(bytes.substr(0, edit.begin) == std::string_view(after).substr(0, edit.begin), "bytes before the span moved");
     check(bytes.substr(edit.end) == std::string_view(after).substr(edit.begin + edit.replacement.size()),
           "bytes after the span moved");

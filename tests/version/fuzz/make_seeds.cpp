@@ -1,32 +1,21 @@
 // Writes every file of the INI case tables into a folder, as a fuzzing seed corpus.
-#include "ini_cases.h"
+#include "support.h"
 
-#include <exception>
 #include <fstream>
 #include <iostream>
 
 int main(int argc, char **argv)
 {
-    using namespace kestrival::version::testing;
     if (argc != 3) {
-        std::cerr << "usage: make_seeds <ini-cases folder> <output folder>\n";
+        std::cerr << "usage: make_seeds <test data folder> <output folder>\n";
         return 2;
     }
-    const auto write = [&](const std::string &name, const std::string &bytes) {
-        if (!(std::ofstream(std::string(argv[2]) + "/" + name, std::ios::binary) << bytes))
-            throw std::runtime_error("cannot write " + name);
-    };
-    try {
-        for (const auto &c : load_read_cases(argv[1]))
-            write("read-" + c.name, c.file.value_or(""));
-        for (const auto &c : load_write_cases(argv[1])) {
-            if (c.before)
-                write("before-" + c.name, *c.before);
-            write("after-" + c.name, c.after);
-        }
-    } catch (const std::exception &e) {
-        std::cerr << "make_seeds: " << e.what() << '\n';
-        return 1;
+    const auto rows = kestrival::version::testing::load_rows(
+        {"ini-cases/read.tsv", "ini-cases/read-own.tsv", "ini-cases/write.tsv", "ini-cases/write-own.tsv"}, argv[1]);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        if (!(std::ofstream(std::string(argv[2]) + "/" + std::to_string(i), std::ios::binary)
+              << rows[i].file.value_or("")))
+            return 1;
     }
     return 0;
 }
