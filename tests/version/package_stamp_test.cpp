@@ -17,20 +17,21 @@ namespace {
 constexpr const char *kLineIslandsTime = "LINT-14";
 constexpr const char *kToday = "today";
 
-// Whether the stamp is today's local date, taken on both sides of the call across midnight.
+std::string local_today()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local {};
+    ::localtime_r(&now, &local);
+    return format_stamp({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday});
+}
+
+// Today's local date, taken on both sides of the call in case it runs across midnight.
 ::testing::AssertionResult stamp_is_local_date()
 {
-    const auto today = [] {
-        const std::time_t now = std::time(nullptr);
-        std::tm local {};
-        ::localtime_r(&now, &local);
-        return format_stamp({local.tm_year + 1900, local.tm_mon + 1, local.tm_mday});
-    };
-    const std::string before = today();
+    const std::string before = local_today();
     const std::string stamp = make_package_date_stamp();
-    if (stamp == before || stamp == today())
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << stamp << " is not the local date " << before;
+    return stamp == before || stamp == local_today() ? ::testing::AssertionSuccess()
+                                                     : ::testing::AssertionFailure() << stamp << " is not " << before;
 }
 
 class PackageStamp : public ::testing::Test {

@@ -180,112 +180,6 @@ TEST_F(SettingsFile, WritesAtTheEndOfTheLinks)
         EXPECT_TRUE(S_ISLNK(stat_of(dir_.file(link)).st_mode)) << link;
 }
 
-// What stands at the path (see make_node; a read finds nothing but in a regular file), the
-// directory's bits, whether an unprivileged user
-// writes, whether another writer holds the folder, and the failure expected.
-struct RefusedCase {
-    const char *name;
-    const char *link_to;
-    mode_t node;
-    mode_t dir_mode;
-    bool unprivileged;
-    bool locked;
-    WriteError kind;
-    int system_error;
-};
-void PrintTo(const RefusedCase &c, std::ostream *out) { *out << c.name; }
-
-class RefusedPath : public ::testing::TestWithParam<RefusedCase>, protected InScratchDir { };
-
-TEST_P(RefusedPath, FailsWithTheReasonAndTouchesNothing)
-{
-    const RefusedCase &c = GetParam();
-    testing::make_node(path_, c.link_to, c.node, settings(kOldStamp));
-    ASSERT_EQ(::chmod(dir_.path().c_str(), c.dir_mode), 0);
-    // Reading a FIFO would block; only a regular file's bytes are compared.
-    const auto content = [&] { return S_ISREG(stat_of(path_).st_mode) ? read_file(path_) : ""; };
-    const Names names = list_dir(dir_.path());
-    const std::string before = content();
-    ::alarm(60); // a read or write that hangs ends the test
-    EXPECT_EQ(read_installed_version(path_), before.empty() ? "" : kOldStamp);
-    const int other_writer = ::open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY);
-    ASSERT_TRUE(!c.locked || ::flock(other_writer, LOCK_EX) == 0);
-    const auto refused = [&] {
-        const WriteResult result = write_installed_version(path_, kNewStamp, kShortLockWait);
-        std::fprintf(stderr, "%s: %s\n", c.name, result.error.c_str());
-        return result.kind == c.kind && result.system_error == c.system_error;
-    };
-    EXPECT_TRUE(c.unprivileged ? unprivileged(refused) : refused());
-    ::alarm(0);
-    ::close(other_writer);
-    EXPECT_EQ(list_dir(dir_.path()), names);
-    EXPECT_EQ(content(), before);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Paths, RefusedPath,
-    ::testing::Values(
-        RefusedCase {"Directory", nullptr, S_IFDIR | 0755, 0755, false, false, WriteError::NotAFile, 0},
-        RefusedCase {"Fifo", nullptr, S_IFIFO | 0666, 0755, false, false, WriteError::NotAFile, 0},
-        RefusedCase {"LinkToDevice", "/dev/zero", 0, 0755, false, false, WriteError::NotAFile, 0},
-        RefusedCase {"ReadOnlyFileEvenForRoot", nullptr, S_IFREG | 0444, 0755, false, false, WriteError::ReadOnly, 0},
-        RefusedCase {"LinkLoop", "tsetting.ini", 0, 0755, false, false, WriteError::System, ELOOP},
-        RefusedCase {"MissingDirectory", "gone/tsetting.ini", 0, 0755, false, false, WriteError::System, ENOENT},
-        RefusedCase {"FolderLockedTooLong", nullptr, S_IFREG | 0666, 0755, false, true, WriteError::Busy, 0},
-        RefusedCase {"UnwritableDirectory", nullptr, S_IFREG | 0666, 0555, true, false, WriteError::System, EACCES},
-        // Writable by its group only, and the writer isn't in it.
-        RefusedCase {"UnwritableFile", nullptr, S_IFREG | 0464, 0777, true, false, WriteError::System, EACCES}),
-    [](const auto &row) { return std::string(row.param.name); });
-
-struct FaultCase {
-    const char *name;
-    Call call;
-    int error;
-    int skip;
-    int reported; // the errno the write reports; 0: written
-    bool linked; // a second link: the file is edited in place
-};
-void PrintTo(const FaultCase &c, std::ostream *out) { *out << c.name; }
-
-class WriteFault : public ::testing::TestWithParam<FaultCase>, protected InScratchDir { };
-
-// Also for a new file: then none is left.
-TEST_P(WriteFault, LeavesTheOldFileByteIdenticalAndNoTemporaryFile)
-{
-    const FaultCase &fault = GetParam();
-    for (const bool exists : {true, false}) {
-        if (!exists && (fault.linked || fault.skip != 0))
-            return;
-        const std::string before = exists ? settings(kOldStamp, kPaddingBytes) : "<missing>";
-        if (exists)
-            write_file(path_, before);
-        ASSERT_TRUE(!fault.linked || ::link(path_.c_str(), other_.c_str()) == 0);
-        const Names names = list_dir(dir_.path());
-        arm_fault(fault.call, fault.error, fault.skip);
-        const WriteResult result = write_installed_version(path_, kNewStamp);
-        EXPECT_EQ(std::pair(result.kind, result.system_error),
-                  std::pair(fault.reported ? WriteError::System : WriteError::None, fault.reported))
-            << result.error;
-        EXPECT_EQ(read_file(path_), fault.reported ? before : settings(kNewStamp, kPaddingBytes));
-        EXPECT_EQ(list_dir(dir_.path()), names);
-        ::unlink(path_.c_str());
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Steps, WriteFault,
-    ::testing::Values(FaultCase {"DiskFullAtCreate", Call::Create, ENOSPC, 0, ENOSPC, false},
-                      FaultCase {"ReadOnlyFileSystem", Call::Create, EROFS, 0, EROFS, false},
-                      FaultCase {"DiskFullAtFirstWrite", Call::Write, ENOSPC, 0, ENOSPC, false},
-                      FaultCase {"IoErrorMidCopy", Call::Write, EIO, 3, EIO, false},
-                      FaultCase {"DiskFullAtFlush", Call::Fsync, ENOSPC, 0, ENOSPC, false},
-                      FaultCase {"IoErrorAtRename", Call::Rename, EIO, 0, EIO, false},
-                      FaultCase {"PermissionsCantBeSet", Call::Fchmod, EPERM, 0, EPERM, false},
-                      FaultCase {"InPlaceDiskFull", Call::Write, ENOSPC, 0, ENOSPC, true},
-                      // The new file is complete and in place by then; only its survival of a power cut is less sure.
-                      FaultCase {"DirectoryFlushAfterTheRename", Call::Fsync, EIO, 1, 0, false}),
-    [](const auto &row) { return std::string(row.param.name); });
-
 // Also removes a temporary file a writer killed earlier left, and only that.
 TEST_F(SettingsFile, AKilledWriterLeavesTheOldOrTheNewFileAndNoTemporaryFileOnceWrittenAgain)
 {
@@ -363,53 +257,130 @@ auto metadata_of(const std::string &path, bool with_inode)
                       xattr_of(path, kUserAttr));
 }
 
-// The file's set-up: its bits, a second link, an extended attribute; a fault armed for the
-// write; whether the write must edit in place; whether root makes the file and nobody writes.
-struct MetadataCase {
+// One write: what stands at the path (see make_node) in a folder of bits `dir_mode`; a second
+// link; an attribute on the file (an ACL with an entry for daemon, or "kept"); a file of root
+// and group nobody that nobody writes (root only), or a write by nobody when we are root;
+// another writer holding the folder; a call that fails with `error` after `skip` good ones.
+// Expected: the failure (`reported` an errno: WriteError::System), and whether the file keeps
+// its inode. A failed write changes nothing; any write keeps owner, group, mode, attributes.
+struct WriteCase {
     const char *name;
-    mode_t mode;
-    bool linked;
-    const char *attr; // an ACL with an entry for daemon, or "kept"
-    Call fault;
-    bool in_place;
-    bool root_owned;
+    const char *link_to = nullptr;
+    mode_t node = S_IFREG | 0644;
+    mode_t dir_mode = 0755;
+    bool linked = false;
+    const char *attr = nullptr;
+    bool root_owned = false;
+    bool unprivileged = false;
+    bool locked = false;
+    Call call = Call::None;
+    int error = 0;
+    int skip = 0;
+    WriteError kind = WriteError::None;
+    int reported = 0;
+    bool in_place = false;
 };
-void PrintTo(const MetadataCase &c, std::ostream *out) { *out << c.name; }
+void PrintTo(const WriteCase &c, std::ostream *out) { *out << c.name; }
 
-class KeepsMetadata : public ::testing::TestWithParam<MetadataCase>, protected InScratchDir { };
+class OneWrite : public ::testing::TestWithParam<WriteCase>, protected InScratchDir { };
 
-TEST_P(KeepsMetadata, OnlyTheValueChanges)
+TEST_P(OneWrite, KeepsAllButTheValueAndChangesNothingWhenItFails)
 {
-    const MetadataCase &c = GetParam();
+    const WriteCase &c = GetParam();
     if (c.root_owned && ::geteuid() != 0)
         GTEST_SKIP() << "setting up a file another user owns needs root";
-    write_file(path_, settings(kOldStamp));
-    ASSERT_EQ(::chmod(path_.c_str(), c.mode), 0);
-    // As root, a file of another owner and group: we can give them back.
-    ASSERT_TRUE(::geteuid() != 0 || ::chown(path_.c_str(), c.root_owned ? 0 : kNobody, kNobody) == 0);
-    ASSERT_TRUE(!c.root_owned || ::chmod(dir_.path().c_str(), 0777) == 0);
+    testing::make_node(path_, c.link_to, c.node, settings(kOldStamp, kPaddingBytes));
+    const bool regular = S_ISREG(stat_of(path_).st_mode);
+    // As root, a file of another owner and group, which root can give back.
+    ASSERT_TRUE(!regular || ::geteuid() != 0 || ::chown(path_.c_str(), c.root_owned ? 0 : kNobody, kNobody) == 0);
+    ASSERT_EQ(::chmod(dir_.path().c_str(), c.dir_mode), 0);
     ASSERT_TRUE(!c.linked || ::link(path_.c_str(), other_.c_str()) == 0);
     const std::string value = c.attr == kAclAttr ? kAclWithDaemonEntry : "kept";
     if (c.attr && ::setxattr(path_.c_str(), c.attr, value.data(), value.size(), 0) != 0)
         GTEST_SKIP() << "the file system of " << dir_.path() << " has no " << c.attr;
-    if (c.fault != Call::None)
-        arm_fault(c.fault, EPERM);
-    const auto before = metadata_of(path_, c.in_place);
-    const auto write = [&] { return static_cast<bool>(write_installed_version(path_, kNewStamp)); };
-    ASSERT_TRUE(c.root_owned ? unprivileged(write) : write());
-    EXPECT_EQ(read_file(path_), settings(kNewStamp));
-    EXPECT_EQ(metadata_of(path_, c.in_place), before);
+    const Names names = list_dir(dir_.path());
+    const std::string before = regular ? read_file(path_) : ""; // a FIFO's read would block
+    const auto metadata = metadata_of(path_, c.in_place || c.kind != WriteError::None || c.reported != 0);
+    ::alarm(60); // a read or write that hangs ends the test
+    EXPECT_EQ(read_installed_version(path_), regular ? kOldStamp : "");
+    const int other_writer = ::open(dir_.path().c_str(), O_RDONLY | O_DIRECTORY);
+    ASSERT_TRUE(!c.locked || ::flock(other_writer, LOCK_EX) == 0);
+    if (c.call != Call::None)
+        arm_fault(c.call, c.error, c.skip);
+    const auto outcome = [&] {
+        const WriteResult result = write_installed_version(path_, kNewStamp, kShortLockWait);
+        std::fprintf(stderr, "%s: %s\n", c.name, result.error.c_str());
+        return result.kind == (c.reported != 0 ? WriteError::System : c.kind) && result.system_error == c.reported;
+    };
+    EXPECT_TRUE(c.unprivileged || c.root_owned ? unprivileged(outcome) : outcome());
+    ::alarm(0);
+    ::close(other_writer);
+    const bool written = c.kind == WriteError::None && c.reported == 0;
+    EXPECT_EQ(list_dir(dir_.path()), names);
+    EXPECT_EQ(regular ? read_file(path_) : "", written ? settings(kNewStamp, kPaddingBytes) : before);
+    EXPECT_TRUE(!c.linked || read_file(other_) == read_file(path_));
+    EXPECT_EQ(metadata_of(path_, c.in_place || !written), metadata);
 }
 
+constexpr mode_t kNone = 0;
+using enum WriteError;
+
 INSTANTIATE_TEST_SUITE_P(
-    Shapes, KeepsMetadata,
-    ::testing::Values(MetadataCase {"Mode", 0640, false, nullptr, Call::None, false, false},
-                      MetadataCase {"HardLink", 0644, true, nullptr, Call::None, true, false},
-                      MetadataCase {"AclEntry", 0664, false, kAclAttr, Call::None, false, false},
-                      MetadataCase {"UserAttribute", 0644, false, kUserAttr, Call::None, false, false},
-                      MetadataCase {"OwnerCantBeGiven", 0644, false, nullptr, Call::Fchown, true, false},
-                      MetadataCase {"AttributeCantBeGiven", 0644, false, kUserAttr, Call::SetXattr, true, false},
-                      MetadataCase {"RootOwnedGroupWritable", 0664, false, nullptr, Call::None, true, true}),
+    Cases, OneWrite,
+    ::testing::Values(
+        WriteCase {.name = "Directory", .node = S_IFDIR | 0755, .kind = NotAFile},
+        WriteCase {.name = "Fifo", .node = S_IFIFO | 0666, .kind = NotAFile},
+        WriteCase {.name = "LinkToDevice", .link_to = "/dev/zero", .kind = NotAFile},
+        WriteCase {.name = "ReadOnlyFileEvenForRoot", .node = S_IFREG | 0444, .kind = ReadOnly},
+        WriteCase {.name = "LinkLoop", .link_to = "tsetting.ini", .reported = ELOOP},
+        WriteCase {.name = "MissingDirectory", .link_to = "gone/tsetting.ini", .reported = ENOENT},
+        WriteCase {.name = "FolderLockedTooLong", .locked = true, .kind = Busy},
+        WriteCase {.name = "UnwritableDirectory",
+                   .node = S_IFREG | 0666,
+                   .dir_mode = 0555,
+                   .unprivileged = true,
+                   .reported = EACCES},
+        // Writable by its group only, and the writer isn't in it.
+        WriteCase {.name = "UnwritableFile",
+                   .node = S_IFREG | 0464,
+                   .dir_mode = 0777,
+                   .unprivileged = true,
+                   .reported = EACCES},
+        WriteCase {.name = "DiskFullAtCreate", .call = Call::Create, .error = ENOSPC, .reported = ENOSPC},
+        WriteCase {.name = "NewFileDiskFullAtCreate",
+                   .node = kNone,
+                   .call = Call::Create,
+                   .error = ENOSPC,
+                   .reported = ENOSPC},
+        WriteCase {.name = "ReadOnlyFileSystem", .call = Call::Create, .error = EROFS, .reported = EROFS},
+        WriteCase {.name = "DiskFullAtFirstWrite", .call = Call::Write, .error = ENOSPC, .reported = ENOSPC},
+        WriteCase {
+            .name = "NewFileDiskFullAtWrite", .node = kNone, .call = Call::Write, .error = ENOSPC, .reported = ENOSPC},
+        WriteCase {.name = "IoErrorMidCopy", .call = Call::Write, .error = EIO, .skip = 3, .reported = EIO},
+        WriteCase {.name = "DiskFullAtFlush", .call = Call::Fsync, .error = ENOSPC, .reported = ENOSPC},
+        WriteCase {.name = "NewFileIoErrorAtFlush", .node = kNone, .call = Call::Fsync, .error = EIO, .reported = EIO},
+        WriteCase {.name = "IoErrorAtRename", .call = Call::Rename, .error = EIO, .reported = EIO},
+        WriteCase {
+            .name = "NewFileIoErrorAtRename", .node = kNone, .call = Call::Rename, .error = EIO, .reported = EIO},
+        WriteCase {.name = "PermissionsCantBeSet", .call = Call::Fchmod, .error = EPERM, .reported = EPERM},
+        WriteCase {.name = "InPlaceDiskFull", .linked = true, .call = Call::Write, .error = ENOSPC, .reported = ENOSPC},
+        // The new file is complete and in place by then; only its survival of a power cut is less sure.
+        WriteCase {.name = "DirectoryFlushFailsAfterTheRename", .call = Call::Fsync, .error = EIO, .skip = 1},
+        WriteCase {.name = "Mode", .node = S_IFREG | 0640},
+        WriteCase {.name = "HardLink", .linked = true, .in_place = true},
+        WriteCase {.name = "AclEntry", .node = S_IFREG | 0664, .attr = kAclAttr},
+        WriteCase {.name = "UserAttribute", .attr = kUserAttr},
+        WriteCase {.name = "OwnerCantBeGiven", .call = Call::Fchown, .error = EPERM, .in_place = true},
+        WriteCase {.name = "AttributeCantBeGiven",
+                   .attr = kUserAttr,
+                   .call = Call::SetXattr,
+                   .error = EPERM,
+                   .in_place = true},
+        WriteCase {.name = "RootOwnedGroupWritable",
+                   .node = S_IFREG | 0664,
+                   .dir_mode = 0777,
+                   .root_owned = true,
+                   .in_place = true}),
     [](const auto &row) { return std::string(row.param.name); });
 
 long peak_resident_kib()

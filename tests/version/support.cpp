@@ -51,12 +51,6 @@ ScratchDir::ScratchDir(const std::string &parent) : path_(parent + "/kestrival-t
         throw std::runtime_error("mkdtemp failed under " + parent);
 }
 
-ScratchDir::~ScratchDir()
-{
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-}
-
 void write_file(const std::string &path, const std::string &bytes)
 {
     if (!(std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes))

@@ -17,14 +17,14 @@ namespace kestrival::version::testing {
 class ScratchDir {
 public:
     explicit ScratchDir(const std::string &parent = "/tmp");
-    ~ScratchDir();
+    ~ScratchDir() { std::filesystem::remove_all(path_, ignored_); }
     ScratchDir(const ScratchDir &) = delete;
-    ScratchDir &operator=(const ScratchDir &) = delete;
     [[nodiscard]] const std::string &path() const { return path_; }
     [[nodiscard]] std::string file(const std::string &name) const { return path_ + "/" + name; }
 
 private:
     std::string path_;
+    std::error_code ignored_;
 };
 
 // Changes the working directory for its lifetime and restores the previous one.
@@ -33,7 +33,6 @@ public:
     explicit WorkingDir(const std::string &dir) { std::filesystem::current_path(dir); }
     ~WorkingDir() { std::filesystem::current_path(previous_); }
     WorkingDir(const WorkingDir &) = delete;
-    WorkingDir &operator=(const WorkingDir &) = delete;
 
 private:
     std::filesystem::path previous_ = std::filesystem::current_path();

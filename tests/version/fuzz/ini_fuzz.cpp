@@ -2,10 +2,12 @@
 #include "support.h"
 #include "version/constants.h"
 #include "version/ini.h"
+#include "version/package_stamp.h"
 
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -14,24 +16,11 @@ namespace {
 using namespace kestrival::version;
 using testing::DribbleSource;
 
-std::uint64_t fnv1a(std::string_view bytes)
-{
-    std::uint64_t h = 14695981039346656037ULL;
-    for (const char c : bytes)
-        h = (h ^ static_cast<unsigned char>(c)) * 1099511628211ULL;
-    return h;
-}
-
 // A date stamp as the program writes it: eight digits, or nine for a five-digit year.
 std::string stamp_from(std::uint64_t h)
 {
-    const unsigned year
-        = h % 2 == 0 ? 1 + static_cast<unsigned>((h >> 1) % 9999) : 10000 + static_cast<unsigned>((h >> 1) % 90000);
-    const unsigned month = 1 + static_cast<unsigned>((h >> 20) % 12);
-    const unsigned day = 1 + static_cast<unsigned>((h >> 28) % 31);
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%04u%02u%02u", year, month, day);
-    return buf;
+    const auto year = static_cast<int>(h % 2 == 0 ? 1 + (h >> 1) % 9999 : 10000 + (h >> 1) % 90000);
+    return format_stamp({year, static_cast<int>(1 + (h >> 20) % 12), static_cast<int>(1 + (h >> 28) % 31)});
 }
 
 void check(bool ok, const char *what)
@@ -47,7 +36,7 @@ void check(bool ok, const char *what)
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
 {
     const std::string_view bytes(reinterpret_cast<const char *>(data), size);
-    const std::uint64_t h = fnv1a(bytes);
+    const std::uint64_t h = std::hash<std::string_view> {}(bytes);
 
     const std::string value = read_version(bytes);
     check(value.size() <= kMaxVersionBytes, "value longer than the limit");
