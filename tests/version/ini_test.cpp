@@ -1,8 +1,12 @@
 #include "support.h"
 #include "version/display_text.h"
 #include "version/ini.h"
+#include "version/settings_file.h"
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
 
 namespace kestrival::version {
 namespace {
@@ -27,6 +31,8 @@ INSTANTIATE_TEST_SUITE_P(Tsv, ReadTable,
 
 class WriteTable : public ::testing::TestWithParam<Row> { };
 
+// In memory, then on disk: alone, and with a second link (edited in place); a new file under
+// two umasks; a file whose value is already the stamp not even touched.
 TEST_P(WriteTable, EditsAsTheTableSays)
 {
     const Row &row = GetParam();
@@ -37,6 +43,29 @@ TEST_P(WriteTable, EditsAsTheTableSays)
     EXPECT_EQ(edit.unchanged, row.file && row.third == before);
     EXPECT_EQ(read_version(after), row.second);
     EXPECT_TRUE(plan_version_edit(MemorySource(after), row.second).unchanged);
+
+    const testing::ScratchDir dir;
+    const std::string path = dir.file("tsetting.ini");
+    const std::string other = dir.file("other-link.ini");
+    for (const bool linked : {false, true}) {
+        if (row.file)
+            testing::write_file(path, *row.file);
+        ASSERT_TRUE(!linked || !row.file || ::link(path.c_str(), other.c_str()) == 0);
+        const timespec long_ago[2] = {{1000, 0}, {1000, 0}};
+        ASSERT_TRUE(!row.file || ::utimensat(AT_FDCWD, path.c_str(), long_ago, 0) == 0);
+        const mode_t previous = ::umask(linked ? 0 : 077);
+        const WriteResult result = write_installed_version(path, row.second);
+        ::umask(previous);
+        ASSERT_TRUE(result) << result.error;
+        struct stat st { };
+        ASSERT_EQ(::stat(path.c_str(), &st), 0);
+        EXPECT_EQ(testing::read_file(path), row.third);
+        EXPECT_EQ(testing::read_file(linked && row.file ? other : path), row.third);
+        EXPECT_EQ(st.st_mtim.tv_sec == 1000, row.file == row.third);
+        EXPECT_TRUE(row.file || (st.st_mode & 07777) == (linked ? 0666 : 0600));
+        ::unlink(path.c_str());
+        ::unlink(other.c_str());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Tsv, WriteTable,
