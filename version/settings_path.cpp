@@ -23,26 +23,16 @@ bool names_running_executable(const std::string &path)
 
 } // namespace
 
-std::optional<std::string> settings_path_beside(const std::string &executable)
-{
-    const auto slash = executable.rfind('/');
-    if (slash == std::string::npos)
-        return std::nullopt;
-    std::string path = executable.substr(0, slash + 1);
-    path += kSettingsFileName;
-    return path;
-}
-
 std::optional<std::string> build_settings_path()
 {
     std::error_code error;
     const std::string executable = std::filesystem::read_symlink("/proc/self/exe", error);
-    if (error || executable.empty())
+    if (error || !executable.starts_with('/'))
         return std::nullopt;
     // A real file may end in " (deleted)"; only a path that no longer names us is refused.
     if (executable.ends_with(kDeletedSuffix) && !names_running_executable(executable))
         return std::nullopt;
-    return settings_path_beside(executable);
+    return executable.substr(0, executable.rfind('/') + 1) + std::string(kSettingsFileName);
 }
 
 } // namespace kestrival::version

@@ -12,7 +12,4 @@ namespace kestrival::version {
 // or the executable was deleted). Touches no file.
 [[nodiscard]] std::optional<std::string> build_settings_path();
 
-// The same join for a given executable path; empty when it holds no '/'. Pure.
-[[nodiscard]] std::optional<std::string> settings_path_beside(const std::string &executable);
-
 } // namespace kestrival::version

@@ -16,7 +16,7 @@ constexpr const char *kName = "HarrowglimmerPatch.dat";
 class InScratchDir {
 protected:
     testing::ScratchDir dir_;
-    testing::WorkingDir cwd_ {dir_.path()};
+    const std::string name_ = dir_.file(kName);
 };
 
 // What stands at the name: a link to `link_to` (beside a regular target.dat), else a node of
@@ -37,11 +37,11 @@ TEST_P(CheckInstallationFile, AcceptsOnlyAWritableRegularFile)
     // needs a file another user owns.
     if (GetParam().mode == (S_IFREG | 0460) && ::geteuid() != 0)
         GTEST_SKIP() << "a file writable by its group only needs root to set up";
-    testing::make_node("target.dat", nullptr, S_IFREG | 0644);
-    testing::make_node(kName, GetParam().link_to, GetParam().mode);
-    const auto before = testing::list_dir(".");
-    EXPECT_EQ(check_installation_file(kName), GetParam().expected);
-    EXPECT_EQ(testing::list_dir("."), before) << "the check created or removed a file";
+    testing::make_node(dir_.file("target.dat"), nullptr, S_IFREG | 0644);
+    testing::make_node(name_, GetParam().link_to, GetParam().mode);
+    const auto before = testing::list_dir(dir_.path());
+    EXPECT_EQ(check_installation_file(name_), GetParam().expected);
+    EXPECT_EQ(testing::list_dir(dir_.path()), before) << "the check created or removed a file";
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, CheckInstallationFile,
@@ -62,16 +62,16 @@ class InstallationFileLocked : public ::testing::Test, protected InScratchDir { 
 // in one process, as flock locks of other open files do.
 TEST_F(InstallationFileLocked, FailsWhileAnyKindOfLockIsHeldAndPassesAfter)
 {
-    testing::write_file(kName, "content");
+    testing::write_file(name_, "content");
     struct flock range { };
     range.l_type = F_RDLCK;
     range.l_len = 1;
     for (const int command : {F_SETLK, F_OFD_SETLK, 0}) {
-        const int fd = ::open(kName, O_RDWR);
+        const int fd = ::open(name_.c_str(), O_RDWR);
         ASSERT_EQ(command == 0 ? ::flock(fd, LOCK_SH) : ::fcntl(fd, command, &range), 0);
-        EXPECT_FALSE(check_installation_file(kName)) << command;
+        EXPECT_FALSE(check_installation_file(name_)) << command;
         ::close(fd);
-        EXPECT_TRUE(check_installation_file(kName)) << command;
+        EXPECT_TRUE(check_installation_file(name_)) << command;
     }
 }
 

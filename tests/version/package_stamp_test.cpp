@@ -38,12 +38,14 @@ class PackageStamp : public ::testing::Test {
 protected:
     // tmpfs keeps file times far outside what disk file systems store.
     testing::ScratchDir dir_ {"/dev/shm"};
-    testing::WorkingDir cwd_ {dir_.path()};
+    std::filesystem::path previous_ = std::filesystem::current_path();
     void SetUp() override
     {
+        std::filesystem::current_path(dir_.path());
         ::setenv("TZ", kLineIslandsTime, 1);
         ::tzset();
     }
+    void TearDown() override { std::filesystem::current_path(previous_); }
 };
 
 // A time in seconds, its UTC date as a stamp (empty: not convertible), and the stamp of a

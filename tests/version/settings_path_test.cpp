@@ -19,13 +19,6 @@ constexpr const char *kNoPath = "<none>";
 constexpr std::size_t kLongDirComponents = 8;
 constexpr std::size_t kLongDirComponentBytes = 200;
 
-// The running executable's path is always absolute; these are the edges left.
-TEST(SettingsPathBeside, JoinsTheExecutablesDirectoryWithTheFileName)
-{
-    EXPECT_EQ(settings_path_beside("/kestrival"), "/tsetting.ini");
-    EXPECT_EQ(settings_path_beside("C:\\dir\\kestrival.exe"), std::nullopt);
-}
-
 // What a copy of this executable in `dir` reports; empty when it failed.
 std::string reported_from(const std::string &dir, bool delete_self = false)
 {

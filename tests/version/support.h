@@ -3,7 +3,6 @@
 
 #include "version/ini.h"
 
-#include <algorithm>
 #include <filesystem>
 #include <optional>
 #include <ostream>
@@ -25,17 +24,6 @@ public:
 private:
     std::string path_;
     std::error_code ignored_;
-};
-
-// Changes the working directory for its lifetime and restores the previous one.
-class WorkingDir {
-public:
-    explicit WorkingDir(const std::string &dir) { std::filesystem::current_path(dir); }
-    ~WorkingDir() { std::filesystem::current_path(previous_); }
-    WorkingDir(const WorkingDir &) = delete;
-
-private:
-    std::filesystem::path previous_ = std::filesystem::current_path();
 };
 
 void write_file(const std::string &path, const std::string &bytes);
@@ -64,11 +52,7 @@ std::vector<Row> load_rows(const std::vector<std::string> &tables, std::string d
 // The file's bytes with the edit applied.
 inline std::string apply_version_edit(std::string_view bytes, const VersionEdit &edit)
 {
-    if (edit.unchanged)
-        return std::string(bytes);
-    const auto begin = static_cast<std::size_t>(std::min<std::uint64_t>(edit.begin, bytes.size()));
-    const auto end = static_cast<std::size_t>(std::clamp<std::uint64_t>(edit.end, begin, bytes.size()));
-    return std::string(bytes.substr(0, begin)) + edit.replacement + std::string(bytes.substr(end));
+    return std::string(bytes.substr(0, edit.begin)) + edit.replacement + std::string(bytes.substr(edit.end));
 }
 
 // Hands out at most `step` bytes per read, so units and line breaks fall across reads.
