@@ -15,7 +15,6 @@ namespace {
 // As far east as zones go, so the local date differs from the UTC one for most of the day. A
 // POSIX zone rule, so the tests don't depend on an installed time-zone database.
 constexpr const char *kLineIslandsTime = "LINT-14";
-constexpr const char *kToday = "today";
 
 std::string local_today()
 {
@@ -49,7 +48,7 @@ protected:
 };
 
 // A time in seconds, its UTC date as a stamp (empty: not convertible), and the stamp of a
-// package file of that time where given (kToday: today's local date).
+// package file of that time where given ("today": today's local date).
 class StampTable : public PackageStamp, public ::testing::WithParamInterface<testing::Row> { };
 
 TEST_P(StampTable, IsTheUtcDateOfThePackagesLastWriteOrTodaysLocalDate)
@@ -62,7 +61,7 @@ TEST_P(StampTable, IsTheUtcDateOfThePackagesLastWriteOrTodaysLocalDate)
     testing::write_file(std::string(kPackageFileName), "package");
     const timespec times[2] = {{seconds, 0}, {seconds, 0}};
     ASSERT_EQ(::utimensat(AT_FDCWD, std::string(kPackageFileName).c_str(), times, 0), 0);
-    if (GetParam().third == kToday)
+    if (GetParam().third == "today")
         EXPECT_TRUE(stamp_is_local_date());
     else
         EXPECT_EQ(make_package_date_stamp(), GetParam().third);

@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <sys/stat.h>
 
 namespace kestrival::version {
 namespace {
@@ -27,10 +26,8 @@ std::string reported_from(const std::string &dir, bool delete_self = false)
     std::filesystem::permissions(copy, std::filesystem::perms::owner_all);
     const std::string command = "'" + copy + "' " + kPrintFlag + " " + (delete_self ? kDeleteSelfFlag : "");
     FILE *out = ::popen(command.c_str(), "r");
-    std::string text;
-    char buf[512];
-    for (std::size_t got; out != nullptr && (got = std::fread(buf, 1, sizeof buf, out)) > 0;)
-        text.append(buf, got);
+    std::string text(kLongDirComponents * (kLongDirComponentBytes + 1) + 256, '\0');
+    text.resize(out != nullptr ? std::fread(text.data(), 1, text.size(), out) : 0);
     return out != nullptr && ::pclose(out) == 0 ? text : std::string();
 }
 
@@ -39,10 +36,9 @@ TEST(BuildSettingsPath, NamesTheFileBesideTheRunningExecutableWithNoLimitAndNone
 {
     const testing::ScratchDir scratch;
     std::string dir = scratch.path();
-    for (std::size_t i = 0; i < kLongDirComponents; ++i) {
+    for (std::size_t i = 0; i < kLongDirComponents; ++i)
         dir += "/" + std::string(kLongDirComponentBytes, static_cast<char>('a' + i));
-        ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0) << dir;
-    }
+    ASSERT_TRUE(std::filesystem::create_directories(dir));
     EXPECT_EQ(reported_from(dir), dir + "/tsetting.ini");
     EXPECT_EQ(reported_from(scratch.path(), true), kNoPath);
 }

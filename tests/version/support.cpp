@@ -4,7 +4,7 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -60,17 +60,14 @@ void write_file(const std::string &path, const std::string &bytes)
 std::string read_file(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    return in ? bytes.str() : "<missing>";
+    return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
-std::vector<std::string> list_dir(const std::string &dir)
+std::set<std::string> list_dir(const std::string &dir)
 {
-    std::vector<std::string> names;
+    std::set<std::string> names;
     for (const auto &entry : std::filesystem::directory_iterator(dir))
-        names.push_back(entry.path().filename());
-    std::sort(names.begin(), names.end());
+        names.insert(entry.path().filename());
     return names;
 }
 

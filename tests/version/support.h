@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <optional>
 #include <ostream>
+#include <set>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -29,8 +30,8 @@ private:
 void write_file(const std::string &path, const std::string &bytes);
 // The whole file; a missing one reads as "<missing>".
 std::string read_file(const std::string &path);
-// Names in a directory, sorted, without "." and "..".
-std::vector<std::string> list_dir(const std::string &dir);
+// Names in a directory, without "." and "..".
+std::set<std::string> list_dir(const std::string &dir);
 // Puts at `path` a link to `link_to`, else a directory, FIFO or file (holding `bytes`) by the
 // type and bits of `mode`; nothing when `mode` is 0. Throws when it can't.
 void make_node(const std::string &path, const char *link_to, mode_t mode, const std::string &bytes = "content");

@@ -14,7 +14,6 @@
 namespace {
 
 using namespace kestrival::version;
-using testing::DribbleSource;
 
 // A date stamp as the program writes it: eight digits, or nine for a five-digit year.
 std::string stamp_from(std::uint64_t h)
@@ -40,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
 
     const std::string value = read_version(bytes);
     check(value.size() <= kMaxVersionBytes, "value longer than the limit");
-    check(read_version(DribbleSource(bytes, 1 + h % 7)) == value, "value depends on read sizes");
+    check(read_version(testing::DribbleSource(bytes, 1 + h % 7)) == value, "value depends on read sizes");
 
     const std::string stamp = stamp_from(h);
     const VersionEdit edit = plan_version_edit(MemorySource(bytes), stamp);
