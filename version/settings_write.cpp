@@ -200,32 +200,19 @@ bool same_owner_and_xattrs(int from, int to, const struct stat &old)
     return true;
 }
 
-int write_all(int fd, const char *data, std::size_t size, off_t at)
+// Reads or writes (with pread or pwrite) all `size` bytes at `at`: 0, an errno value, or
+// kShrank when the file ends first.
+template <class Io, class Byte> int transfer(Io io, int fd, Byte *data, std::size_t size, off_t at)
 {
     while (size > 0) {
-        const ssize_t done = ::pwrite(fd, data, size, at);
+        const ssize_t done = io(fd, data, size, at);
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
-            return done < 0 ? errno : EIO;
+            return done < 0 ? errno : kShrank;
         data += done;
         at += done;
         size -= static_cast<std::size_t>(done);
-    }
-    return 0;
-}
-
-int read_all(int fd, char *data, std::size_t size, off_t at)
-{
-    while (size > 0) {
-        const ssize_t got = ::pread(fd, data, size, at);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return got < 0 ? errno : kShrank;
-        data += got;
-        at += got;
-        size -= static_cast<std::size_t>(got);
     }
     return 0;
 }
@@ -236,48 +223,26 @@ bool all_zero(int fd, off_t at, std::size_t n, std::vector<char> &buffer)
     const off_t data = ::lseek(fd, at, SEEK_DATA);
     if (data < 0 ? errno == ENXIO : data >= at + static_cast<off_t>(n))
         return true;
-    return read_all(fd, buffer.data(), n, at) == 0
+    return transfer(::pread, fd, buffer.data(), n, at) == 0
         && std::all_of(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(n), [](char c) { return c == 0; });
 }
 
-// Copies [begin, end) of `from` to `shift` bytes further on in `to`, leaving out the holes of
-// a sparse file.
-int copy_range(int from, int to, off_t begin, off_t end, off_t shift, std::vector<char> &buffer)
-{
-    while (begin < end) {
-        const off_t data = ::lseek(from, begin, SEEK_DATA);
-        if (data < 0 || data >= end)
-            return data < 0 && errno != ENXIO ? errno : 0;
-        const off_t hole = std::min(::lseek(from, data, SEEK_HOLE), end);
-        if (hole < 0)
-            return errno;
-        for (begin = data; begin < hole;) {
-            const auto n = static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(buffer.size()), hole - begin));
-            if (const int error = read_all(from, buffer.data(), n, begin); error != 0)
-                return error;
-            if (const int error = write_all(to, buffer.data(), n, begin + shift); error != 0)
-                return error;
-            begin += static_cast<off_t>(n);
-        }
-    }
-    return 0;
-}
-
-// Moves [begin, end) of the file by `shift` bytes, from the far end first when they move on,
-// so no byte is overwritten before it is moved. Zeros onto zeros are left out, so holes stay.
-int move_range(int fd, off_t begin, off_t end, off_t shift)
+// Copies [begin, end) of `from` to `shift` bytes further on in `to`, which may be `from`: then
+// from the far end first when the bytes move on, so none is overwritten before it is read.
+// Zeros onto zeros are left out, so holes stay holes.
+int copy_range(int from, int to, off_t begin, off_t end, off_t shift)
 {
     std::vector<char> chunk(kReadChunkBytes);
     std::vector<char> there(kReadChunkBytes);
-    for (off_t done = 0; shift != 0 && done < end - begin;) {
+    for (off_t done = 0; done < end - begin;) {
         const auto n = static_cast<std::size_t>(std::min<off_t>(static_cast<off_t>(chunk.size()), end - begin - done));
         done += static_cast<off_t>(n);
-        const off_t at = shift > 0 ? end - done : begin + done - static_cast<off_t>(n);
-        if (all_zero(fd, at, n, chunk) && all_zero(fd, at + shift, n, there))
+        const off_t at = from == to && shift > 0 ? end - done : begin + done - static_cast<off_t>(n);
+        if (all_zero(from, at, n, chunk) && all_zero(to, at + shift, n, there))
             continue;
-        if (const int error = read_all(fd, chunk.data(), n, at); error != 0)
+        if (const int error = transfer(::pread, from, chunk.data(), n, at); error != 0)
             return error;
-        if (const int error = write_all(fd, chunk.data(), n, at + shift); error != 0)
+        if (const int error = transfer(::pwrite, to, chunk.data(), n, at + shift); error != 0)
             return error;
     }
     return 0;
@@ -303,12 +268,13 @@ WriteResult edit_in_place(int dir_fd, const std::string &name, const std::string
     const off_t shift = shift_of(edit);
     const auto end = static_cast<off_t>(edit.end);
     int error = shift > 0 && ::ftruncate(fd.get(), old.st_size + shift) != 0 ? errno : 0;
-    if (error == 0)
-        error = move_range(fd.get(), end, old.st_size, shift);
+    if (error == 0 && shift != 0)
+        error = copy_range(fd.get(), fd.get(), end, old.st_size, shift);
     if (error == 0 && shift < 0 && ::ftruncate(fd.get(), old.st_size + shift) != 0)
         error = errno;
     if (error == 0)
-        error = write_all(fd.get(), edit.replacement.data(), edit.replacement.size(), static_cast<off_t>(edit.begin));
+        error = transfer(::pwrite, fd.get(), edit.replacement.data(), edit.replacement.size(),
+                         static_cast<off_t>(edit.begin));
     if (error == 0 && ::fsync(fd.get()) != 0)
         error = errno;
     return error == 0 ? WriteResult {} : failure(error, "Can't write the new content of " + in_quotes(target));
@@ -343,13 +309,13 @@ WriteResult write_locked(int dir_fd, const std::string &dir, const std::string &
     if (::fchmod(temp.fd(), exists ? old.st_mode & kPermissionBits : kNewFileMode & ~process_umask()) != 0)
         return system_failure("Can't give the new ", target, " the permissions of the old one");
 
-    std::vector<char> buffer(kReadChunkBytes);
     const auto size = static_cast<off_t>(source.size());
-    int error = exists ? copy_range(old_fd.get(), temp.fd(), 0, static_cast<off_t>(edit.begin), 0, buffer) : 0;
+    int error = exists ? copy_range(old_fd.get(), temp.fd(), 0, static_cast<off_t>(edit.begin), 0) : 0;
     if (error == 0)
-        error = write_all(temp.fd(), edit.replacement.data(), edit.replacement.size(), static_cast<off_t>(edit.begin));
+        error = transfer(::pwrite, temp.fd(), edit.replacement.data(), edit.replacement.size(),
+                         static_cast<off_t>(edit.begin));
     if (error == 0 && exists)
-        error = copy_range(old_fd.get(), temp.fd(), static_cast<off_t>(edit.end), size, shift_of(edit), buffer);
+        error = copy_range(old_fd.get(), temp.fd(), static_cast<off_t>(edit.end), size, shift_of(edit));
     if (error == 0 && ::ftruncate(temp.fd(), size + shift_of(edit)) != 0)
         error = errno;
     struct stat after { };
