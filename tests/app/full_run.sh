@@ -11,7 +11,7 @@ src=$1
 build=$2
 demo="$kx_work/demo"
 shots="$kx_work/shots"
-out="$kx_work/demo.out"
+out="$kx_work/app.out"
 # The timetable's length in whole seconds, less one for the clocks' rounding.
 min_run_seconds=93
 
@@ -19,13 +19,12 @@ min_run_seconds=93
 "$src/scripts/make-demo-install" "$build" "$demo" >/dev/null
 kx_snapshot "$demo" tsetting.ini >"$kx_work/before"
 # In a session of its own, so whatever it started can be found afterwards.
-env -u DISPLAY -u WAYLAND_DISPLAY setsid bash -c 'echo $$ >"$1"; shift; exec "$@"' - "$kx_work/sid" \
-  "$src/scripts/demo" --no-build --build-dir "$build" --demo-dir "$demo" --shots "$shots" >"$out" 2>&1 &
-demo_pid=$!
+kx_launch "$kx_work" env -u DISPLAY -u WAYLAND_DISPLAY setsid bash -c 'echo $$ >"$1"; shift; exec "$@"' - \
+  "$kx_work/sid" "$src/scripts/demo" --no-build --build-dir "$build" --demo-dir "$demo" --shots "$shots"
 
 deadline=$((SECONDS + KX_PROMPT_SECONDS))
 until grep -q 'pressing 升级' "$out"; do
-  [ "$SECONDS" -lt "$deadline" ] && kill -0 "$demo_pid" 2>/dev/null || { cat "$out"; kx_fail "升级 was never pressed"; }
+  [ "$SECONDS" -lt "$deadline" ] && kx_app_running || { cat "$out"; kx_fail "升级 was never pressed"; }
   sleep "$KX_POLL_SECONDS"
 done
 deadline=$((SECONDS + KX_PROMPT_SECONDS))
@@ -33,10 +32,11 @@ until cmp -s "$demo/tsetting.ini" "$kx_data/demo-stamped.ini"; do
   [ "$SECONDS" -lt "$deadline" ] || { cmp "$demo/tsetting.ini" "$kx_data/demo-stamped.ini" || true; kx_fail "the stamp was not written at once as the only change"; }
   sleep "$KX_POLL_SECONDS"
 done
-status=0
-wait "$demo_pid" || status=$?
+# The demo gives itself a time limit.
+while kx_app_running; do sleep "$KX_POLL_SECONDS"; done
+kx_reap >/dev/null
 cat "$out"
-[ "$status" = 0 ] || kx_fail "the demo ended with status $status"
+[ "$kx_app_status" = 0 ] || kx_fail "the demo ended with status $kx_app_status"
 
 # Helpers that end with the demo's bus may take a moment; ended ones no longer count.
 session_left() {
