@@ -1,15 +1,13 @@
-// Is there a display to open windows on? Asked before the toolkit starts, which would abort.
+// Is there a display to open windows on? Asked before the toolkit starts, which would abort or hang.
 #pragma once
-
-#include <optional>
-#include <string>
 
 namespace kestrival::app {
 
-// Empty when windows can be opened: QT_QPA_PLATFORM names a platform (the toolkit then
-// decides), an X display accepts a connection, or a Wayland socket does (then the toolkit is
-// pointed at Wayland through QT_QPA_PLATFORM). Otherwise one line saying why not. Leaves no
-// connection open.
-[[nodiscard]] std::optional<std::string> find_display_problem();
+// Returns once one of the toolkit's platforms (QT_QPA_PLATFORM's list, else the toolkit's own
+// default) can open windows, and points the toolkit at that one alone. Otherwise ends the
+// process with one line on stderr saying why not and status 1, within a few seconds even when
+// a display takes connections but never answers. Platforms other than X and Wayland pass
+// unchecked. Leaves no connection open.
+void require_display();
 
 } // namespace kestrival::app

@@ -2,14 +2,9 @@
 #include "app/display_probe.h"
 #include "app/upgradeapp.h"
 
-#include <cstdio>
-
 int main(int argc, char **argv)
 {
-    if (const auto problem = kestrival::app::find_display_problem()) {
-        std::fprintf(stderr, "Kestrival: %s\n", problem->c_str());
-        return 1;
-    }
+    kestrival::app::require_display();
     // The command line means nothing to the program: the toolkit sees only its name, so no
     // argument (-style, -platform, -reverse, ...) changes anything.
     static char name[] = "Kestrival";

@@ -5,18 +5,6 @@
 
 set(_kestrival_desktop_dir ${PROJECT_SOURCE_DIR}/resources/desktop)
 
-# The entry's name and comment come from the version block, the one place they are kept.
-file(STRINGS ${PROJECT_SOURCE_DIR}/resources/version_info.h _kestrival_version_lines
-  ENCODING UTF-8 REGEX "k(InternalName|FileDescription) = ")
-foreach(_line IN LISTS _kestrival_version_lines)
-  if(_line MATCHES "k(InternalName|FileDescription) = \"([^\"]*)\"")
-    set(_kestrival_${CMAKE_MATCH_1} "${CMAKE_MATCH_2}")
-  endif()
-endforeach()
-if(NOT _kestrival_InternalName OR NOT _kestrival_FileDescription)
-  message(FATAL_ERROR "resources/version_info.h lost kInternalName or kFileDescription")
-endif()
-
 add_executable(kestrival_icon_png ${_kestrival_desktop_dir}/icon_png.cpp)
 target_link_libraries(kestrival_icon_png PRIVATE Qt6::Gui)
 
@@ -54,8 +42,8 @@ install(FILES ${_kestrival_icon_png} DESTINATION .)
 # The entry names the installation directory, known only once the install runs.
 install(CODE "
   set(KESTRIVAL_DESKTOP_TEMPLATE [[${_kestrival_desktop_dir}/Kestrival.desktop.in]])
-  set(KESTRIVAL_DESKTOP_NAME [[${_kestrival_InternalName}]])
-  set(KESTRIVAL_DESKTOP_COMMENT [[${_kestrival_FileDescription}]])
+  set(KESTRIVAL_DESKTOP_NAME [[${PROJECT_NAME}]])
+  set(KESTRIVAL_DESKTOP_COMMENT [[${PROJECT_DESCRIPTION}]])
   set(KESTRIVAL_DESKTOP_ICON_FILE kestrival.png)
   include([[${PROJECT_SOURCE_DIR}/cmake/install_desktop_entry.cmake]])
 ")

@@ -9,7 +9,6 @@ kx_make_work
 # The package's last write: late evening UTC, already the next day in the program's time zone
 # (UTC+8), so a stamp taken from local time instead of UTC shows.
 kx_package_time='2024-02-29 20:30:00 UTC'
-kx_package_stamp=20240229
 export TZ=CST-8
 
 # kx_put_ini DIR / kx_put_package DIR: the installation files, as the tests expect them.

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # A start in a complete installation shows the dialog "Kestrival" with the installed version
-# and no message; Escape ends
-# the program with status 0 and leaves every file as it was. Arguments are not interpreted,
-# not even the toolkit's own options.
+# and no message; Escape ends the program with status 0 and leaves every file as it was.
+# Arguments are not interpreted, not even the toolkit's own options, and a display missing
+# from QT_QPA_PLATFORM's list gives way to the next.
 # Usage: normal_start.sh KESTRIVAL_EXECUTABLE
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
@@ -13,7 +13,7 @@ inst=$(kx_make_installation "$exe")
 kx_snapshot "$inst" >"$kx_work/before"
 
 KX_FORBIDDEN=升级
-kx_launch "$inst" ./Kestrival -platform offscreen -display :4095 --help -style nonesuch
+QT_QPA_PLATFORM="wayland;xcb" WAYLAND_DISPLAY=nonesuch kx_launch "$inst" ./Kestrival -platform offscreen -display :4095 --help -style nonesuch
 dlg=$(kx_wait_window Kestrival)
 kx_wait_text Kestrival 20200101
 kx_key "$dlg" Escape
