@@ -1,113 +1,125 @@
-// Both dialogs against their templates: units, geometry, texts, fonts and frame.
+// Both dialogs against their templates' figures, written out here, and the font's measured units.
 #include "dialogs/aboutdlg.h"
 #include "dialogs/dialog_builder.h"
-#include "dialogs/dialog_units.h"
 #include "dialogs/upgradedlg.h"
-#include "resources/dialog_templates.h"
 
 #include "dialog_test_support.h"
 
+#include <QAccessible>
 #include <QFontInfo>
 #include <QFontMetrics>
 #include <QLabel>
 #include <QProgressBar>
-#include <QPushButton>
 #include <QScreen>
-
-#include <array>
 
 namespace kestrival::dialogs::test {
 namespace {
 
-using resources::ControlKind;
-using resources::DialogTemplate;
 using test::PrintTo;
 
-TEST(DialogUnits, RoundHalfAwayFromZeroAndAreTheFontsMeanLetterWidthAndHeight)
-{
-    for (const auto &[a, b, c, want] :
-         {std::array {1, 5, 4, 1}, {2, 7, 4, 4}, {-2, 7, 4, -4}, {2000000000, 4, 8, 1000000000}, {5, 7, 0, 0}})
-        EXPECT_EQ(mul_div(a, b, c), want) << a << " * " << b << " / " << c;
-    const QFont font = template_font(resources::kUpgradeDialogTemplate);
-    const QFontMetrics metrics(font);
-    const DialogBaseUnits units = base_units_of(font);
-    const double meanLetter = metrics.horizontalAdvance(QString::fromLatin1(kAverageWidthSample)) / 52.0;
-    EXPECT_LE(std::abs(units.x - meanLetter), 0.5);
-    EXPECT_EQ(units.y, metrics.ascent() + metrics.descent());
-}
+// Noto Sans CJK SC at 9 pt on a 96 dpi screen: the mean advance of A-Z a-z, rounded, and the
+// line height.
+constexpr int kBaseX = 7;
+constexpr int kBaseY = 17;
+int px_x(int du) { return (du * kBaseX + 2) / 4; }
+int px_y(int du) { return (du * kBaseY + 4) / 8; }
 
-struct TemplateRow {
+struct ControlRow {
     const char *name;
-    const DialogTemplate *tpl;
-    std::function<std::unique_ptr<QDialog>()> make;
+    int id;
+    int x, y, width, height; // dialog units
+    const char *text; // null: not shown as text
+    bool defaultTabStop = false; // else no focus at all
 };
 
-class EveryDialog : public testing::TestWithParam<TemplateRow> { };
+struct DialogRow {
+    const char *name;
+    std::function<QDialog *()> make;
+    const char *caption;
+    int width, height;
+    std::vector<ControlRow> controls;
+};
+
+class EveryDialog : public testing::TestWithParam<DialogRow> { };
 
 TEST_P(EveryDialog, MatchesItsTemplateAndShowsEveryTextUnclippedWithGlyphs)
 {
-    const DialogTemplate &tpl = *GetParam().tpl;
-    const std::unique_ptr<QDialog> dialog = GetParam().make();
-    const QFont font = template_font(tpl);
-    EXPECT_EQ(QFontInfo(font).family(), to_qstring(tpl.font.family)) << "fonts-noto-cjk missing?";
-    const QFontMetrics metrics(font);
-    const DialogBaseUnits units = base_units_of(font);
-    EXPECT_EQ(dialog->windowTitle(), to_qstring(tpl.caption));
-    EXPECT_EQ(dialog->size(), QSize(du_to_px_x(tpl.width, units), du_to_px_y(tpl.height, units)));
+    const DialogRow &row = GetParam();
+    const std::unique_ptr<QDialog> dialog(row.make());
+    EXPECT_EQ(QFontInfo(dialog->font()).family(), QStringLiteral("Noto Sans CJK SC")) << "fonts-noto-cjk missing?";
+    const DialogBaseUnits units = base_units_of(dialog->font());
+    EXPECT_EQ(std::pair(units.x, units.y), std::pair(kBaseX, kBaseY));
+    const QFontMetrics metrics(dialog->font());
+    EXPECT_EQ(dialog->windowTitle(), QString::fromUtf8(row.caption));
+    EXPECT_EQ(dialog->size(), QSize(px_x(row.width), px_y(row.height)));
     EXPECT_EQ(dialog->minimumSize(), dialog->maximumSize()) << "not resizable";
+    EXPECT_EQ(dialog->windowFlags(), kDialogWindowFlags) << "no minimise or maximise button";
 
-    QString everything = to_qstring(tpl.caption);
-    for (const auto &control : tpl.controls) {
-        SCOPED_TRACE(std::string(control.name));
-        auto *w = dialog->findChild<QWidget *>(to_qstring(control.name));
+    QString everything = dialog->windowTitle();
+    for (const ControlRow &c : row.controls) {
+        SCOPED_TRACE(c.name);
+        auto *w = dialog->findChild<QWidget *>(QString::fromLatin1(c.name));
         ASSERT_NE(w, nullptr);
-        EXPECT_EQ(w->property(kControlIdProperty).toInt(), control.id);
-        const QRect rect = du_to_px(control.rect, units);
-        const bool icon = control.kind == ControlKind::Icon;
-        EXPECT_EQ(w->geometry(), icon ? QRect(rect.topLeft(), QSize(kLargeIconPx, kLargeIconPx)) : rect);
-        EXPECT_EQ(w->focusPolicy(), control.flags & resources::kTabStop ? Qt::StrongFocus : Qt::NoFocus);
-        const QString text = to_qstring(control.text);
-        if (auto *button = qobject_cast<QPushButton *>(w)) {
-            EXPECT_EQ(button->text(), text);
-            EXPECT_EQ(button->isDefault(), (control.flags & resources::kDefaultButton) != 0);
-        } else if (auto *label = qobject_cast<QLabel *>(w)) {
-            if (icon) {
-                EXPECT_FALSE(label->pixmap().isNull());
-            } else {
-                EXPECT_EQ(label->text(), text);
-                EXPECT_EQ(label->textFormat(), Qt::PlainText) << "no markup, no access keys";
-            }
+        EXPECT_EQ(w->property(kControlIdProperty).toInt(), c.id);
+        const QRect rect(px_x(c.x), px_y(c.y), px_x(c.width), px_y(c.height));
+        EXPECT_EQ(w->focusPolicy(), c.defaultTabStop ? Qt::StrongFocus : Qt::NoFocus);
+        auto *button = qobject_cast<QPushButton *>(w);
+        EXPECT_EQ(button && button->isDefault(), c.defaultTabStop);
+        auto *label = qobject_cast<QLabel *>(w);
+        if (label && !c.text) {
+            EXPECT_FALSE(label->pixmap().isNull());
+            EXPECT_EQ(w->geometry(), QRect(rect.topLeft(), QSize(32, 32))) << "the icon at its own size";
+            continue;
         }
-        // The template's rectangles were drawn for a smaller font; ours must still fit in them,
-        // a button's frame taking an average character of its width.
-        if (!text.isEmpty() && control.kind != ControlKind::Progress) {
-            everything += text;
-            const int frame = control.kind == ControlKind::Button ? units.x : 0;
-            EXPECT_LE(metrics.horizontalAdvance(text), rect.width() - frame);
-            EXPECT_LE(metrics.height(), rect.height());
-        }
+        EXPECT_EQ(w->geometry(), rect);
+        if (!c.text)
+            continue;
+        const QString text = QString::fromUtf8(c.text);
+        EXPECT_EQ(w->property("text").toString(), text);
+        EXPECT_TRUE(!label || label->textFormat() == Qt::PlainText) << "no markup, no access keys";
+        // The rectangles were drawn for a smaller font; ours must still fit in them, a button's
+        // frame taking an average character of its width.
+        everything += text;
+        EXPECT_LE(metrics.horizontalAdvance(text), rect.width() - (label ? 0 : kBaseX));
+        EXPECT_LE(metrics.height(), rect.height());
     }
     for (const char32_t c : everything.toUcs4())
         EXPECT_TRUE(metrics.inFontUcs4(c)) << "no glyph for U+" << std::hex << unsigned(c);
 }
 
 INSTANTIATE_TEST_SUITE_P(Templates, EveryDialog,
-                         testing::Values(TemplateRow {"upgrade", &resources::kUpgradeDialogTemplate,
-                                                      [] { return std::unique_ptr<QDialog>(new CUpgradeDlg); }},
-                                         TemplateRow {"about", &resources::kAboutBoxTemplate,
-                                                      [] { return std::unique_ptr<QDialog>(new CAboutDlg); }}),
+                         testing::Values(DialogRow {"upgrade",
+                                                    [] { return new CUpgradeDlg; },
+                                                    "Kestrival",
+                                                    320,
+                                                    143,
+                                                    {{"IDOK", 1, 134, 101, 50, 14, "升级", true},
+                                                     {"IDC_STATIC_PROGRESS", -1, 39, 36, 200, 8, "进度："},
+                                                     {"IDC_PROGRESS", 1000, 39, 57, 240, 14, nullptr},
+                                                     {"IDC_STATIC_VERSION", -1, 39, 13, 44, 8, "当前版本:"},
+                                                     {"IDC_VERSION", 1001, 99, 13, 155, 8, ""}}},
+                                         DialogRow {"about",
+                                                    [] { return new CAboutDlg; },
+                                                    "关于 Kestrival",
+                                                    235,
+                                                    55,
+                                                    {{"IDC_STATIC_ICON", -1, 11, 17, 20, 20, nullptr},
+                                                     {"IDC_STATIC_NAME", -1, 40, 10, 119, 8, "Kestrival 1.0 版"},
+                                                     {"IDC_STATIC_COPYRIGHT", -1, 40, 25, 119, 8,
+                                                      "版权所有 (C) 2026 Kestrival 作者"},
+                                                     {"IDOK", 1, 178, 7, 50, 14, "确定", true}}}),
                          RowName());
 
-TEST(UpgradeDialog, HasAPlainBarAFixedFrameAndOpensCentred)
+// A screen reader reads the bar by its caption; the button is the default and has the focus.
+TEST(UpgradeDialog, HasANamedPlainBarAndOpensCentred)
 {
     CUpgradeDlg dlg;
     EXPECT_EQ(dlg.m_progress, dlg.findChild<QProgressBar *>(QStringLiteral("IDC_PROGRESS")));
     EXPECT_EQ(std::tuple(dlg.m_progress->minimum(), dlg.m_progress->maximum(), dlg.m_progress->value()),
               std::tuple(0, 100, 0));
     EXPECT_FALSE(dlg.m_progress->isTextVisible());
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(dlg.m_progress)->text(QAccessible::Name), QStringLiteral("进度："));
     EXPECT_FALSE(dlg.m_hIcon.isNull());
-    EXPECT_EQ(dlg.windowFlags(), kDialogWindowFlags) << "no minimise or maximise button";
-
     dlg.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
     const QRect screen = dlg.screen()->availableGeometry();

@@ -1,17 +1,22 @@
-// A scratch installation for the dialogs, and ways to act on windows from inside their loops.
+// A scratch installation, a virtual clock, and ways to act on windows from inside their loops.
 #pragma once
 
 #include "dialogs/upgrade_run.h"
 #include "dialogs/upgradedlg.h"
 
+#include <QAccessible>
 #include <QApplication>
+#include <QMessageBox>
 #include <QPointer>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -20,7 +25,6 @@
 namespace kestrival::dialogs::test {
 
 namespace fs = std::filesystem;
-inline constexpr int kWaitMs = 5000;
 
 inline std::string read_bytes(const fs::path &path)
 {
@@ -31,7 +35,7 @@ inline void write_bytes(const fs::path &path, const std::string &bytes)
 {
     std::ofstream(path, std::ios::binary) << bytes;
 }
-inline bool wait_for(const std::function<bool()> &condition) { return QTest::qWaitFor(condition, kWaitMs); }
+inline bool wait_for(const std::function<bool()> &condition) { return QTest::qWaitFor(condition, 5000); }
 inline void post(std::function<void()> action) { QTimer::singleShot(0, qApp, std::move(action)); }
 
 // Through the window, so that modality and the context-menu gesture apply as for a user.
@@ -39,6 +43,41 @@ inline void click_through_window(QWidget *w, Qt::MouseButton button = Qt::LeftBu
 {
     QTest::mouseClick(w->window()->windowHandle(), button, {}, w->mapTo(w->window(), w->rect().center()));
 }
+// As a screen reader presses: the click follows 100 ms later, from a timer.
+inline void press_for_screen_reader(QWidget *w)
+{
+    QAccessible::queryAccessibleInterface(w)->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+}
+inline void dismiss(QMessageBox *box)
+{
+    click_through_window(box->buttons().first());
+    if (!wait_for([&] { return !box->isVisible(); })) {
+        ADD_FAILURE() << "the box took no click";
+        box->accept();
+    }
+}
+
+// Time stands still until a wait moves it straight to the deadline (never back), so a run
+// takes no real time. Keeps every deadline; `hook` acts after each wait, "during" the run.
+class VirtualClock final : public RunClock {
+public:
+    TimePoint now() override { return m_now; }
+    void waitUntil(TimePoint deadline) override
+    {
+        deadlines.push_back(deadline);
+        m_now = std::max(m_now, deadline);
+        if (hook)
+            hook();
+    }
+    void advance(std::chrono::milliseconds by) { m_now += by; }
+
+    const TimePoint epoch = TimePoint {} + std::chrono::hours(1);
+    std::vector<TimePoint> deadlines;
+    std::function<void()> hook;
+
+private:
+    TimePoint m_now = epoch;
+};
 
 // program/ holds the settings file the dialog writes; work/ is the working directory.
 // Fails the test if it left a window open.
@@ -68,9 +107,10 @@ protected:
         write_bytes(workDir() / "tsetting.ini", settings);
         write_bytes(workDir() / "HarrowglimmerPatch.dat", "package");
     }
+    // Messages are recorded, not shown; the write is the real one, counted.
     UpgradeDlgSeams seams()
     {
-        const auto notify = [this](const QString &text) {
+        const auto notify = [this](const QString &text, QWidget *) {
             messages << text;
             if (onMessage)
                 onMessage();
@@ -80,13 +120,21 @@ protected:
                 return std::nullopt;
             return settingsPathOverride.value_or(settingsPath().string());
         };
-        return {notify, path, &clock};
+        const auto write = [this](const std::string &file, std::string_view stamp) {
+            ++writes;
+            if (duringWrite)
+                duringWrite();
+            return version::write_installed_version(file, stamp);
+        };
+        return {notify, path, write, &clock};
     }
-    // The index of the step whose pause just ended, inside the clock's wait hook.
-    std::size_t step() const { return clock.deadlines().size() - 1; }
+    // The index of the step whose pause just ended, inside the clock's hook.
+    std::size_t step() const { return clock.deadlines.size() - 1; }
 
     QStringList messages;
     std::function<void()> onMessage; // runs while the message is up
+    std::function<void()> duringWrite; // runs on the writing thread
+    std::atomic<int> writes = 0;
     VirtualClock clock;
     std::optional<std::string> settingsPathOverride;
     bool noSettingsPath = false;
