@@ -15,12 +15,9 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <string>
 
 namespace kestrival::dialogs::test {
 
@@ -51,10 +48,8 @@ inline void press_for_screen_reader(QWidget *w)
 inline void dismiss(QMessageBox *box)
 {
     click_through_window(box->buttons().first());
-    if (!wait_for([&] { return !box->isVisible(); })) {
-        ADD_FAILURE() << "the box took no click";
-        box->accept();
-    }
+    EXPECT_TRUE(wait_for([&] { return !box->isVisible(); })) << "the box took no click";
+    box->accept();
 }
 
 // Time stands still until a wait moves it straight to the deadline (never back), so a run
@@ -67,13 +62,13 @@ public:
         deadlines.push_back(deadline);
         m_now = std::max(m_now, deadline);
         if (hook)
-            hook();
+            hook(deadlines.size() - 1);
     }
     void advance(std::chrono::milliseconds by) { m_now += by; }
 
     const TimePoint epoch = TimePoint {} + std::chrono::hours(1);
     std::vector<TimePoint> deadlines;
-    std::function<void()> hook;
+    std::function<void(std::size_t step)> hook;
 
 private:
     TimePoint m_now = epoch;
@@ -85,27 +80,22 @@ class InstallationTest : public testing::Test {
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(m_dir.isValid());
-        fs::create_directory(programDir());
-        fs::create_directory(workDir());
-        fs::current_path(workDir());
+        fs::create_directory(program);
+        fs::create_directory(work);
+        fs::current_path(work);
     }
     void TearDown() override
     {
         fs::current_path(m_previousDir);
-        EXPECT_TRUE(wait_for([] {
-            const auto windows = QApplication::topLevelWidgets();
-            return std::none_of(windows.begin(), windows.end(), [](QWidget *w) { return w->isVisible(); });
-        })) << "a window was left open";
+        const auto windows = QApplication::topLevelWidgets();
+        EXPECT_TRUE(std::none_of(windows.begin(), windows.end(), [](QWidget *w) { return w->isVisible(); }))
+            << "a window was left open";
     }
-    fs::path programDir() const { return m_dir.filePath(QStringLiteral("program")).toStdString(); }
-    fs::path workDir() const { return m_dir.filePath(QStringLiteral("work")).toStdString(); }
-    fs::path settingsPath() const { return programDir() / "tsetting.ini"; }
-    void installAll(const std::string &settings)
+    void installAll(const std::string &bytes)
     {
-        write_bytes(settingsPath(), settings);
-        write_bytes(workDir() / "tsetting.ini", settings);
-        write_bytes(workDir() / "HarrowglimmerPatch.dat", "package");
+        for (const fs::path &file : {program / "tsetting.ini", work / "tsetting.ini"})
+            write_bytes(file, bytes);
+        write_bytes(work / "HarrowglimmerPatch.dat", "package");
     }
     // Messages are recorded, not shown; the write is the real one, counted.
     UpgradeDlgSeams seams()
@@ -115,11 +105,7 @@ protected:
             if (onMessage)
                 onMessage();
         };
-        const auto path = [this]() -> std::optional<std::string> {
-            if (noSettingsPath)
-                return std::nullopt;
-            return settingsPathOverride.value_or(settingsPath().string());
-        };
+        const auto path = [this]() { return noSettingsPath ? std::nullopt : std::optional(settings.string()); };
         const auto write = [this](const std::string &file, std::string_view stamp) {
             ++writes;
             if (duringWrite)
@@ -128,19 +114,19 @@ protected:
         };
         return {notify, path, write, &clock};
     }
-    // The index of the step whose pause just ended, inside the clock's hook.
-    std::size_t step() const { return clock.deadlines.size() - 1; }
 
+    QTemporaryDir scratch;
+    const fs::path program = scratch.filePath(QStringLiteral("program")).toStdString();
+    const fs::path work = scratch.filePath(QStringLiteral("work")).toStdString();
+    fs::path settings = program / "tsetting.ini"; // where the dialog reads and writes
+    bool noSettingsPath = false;
     QStringList messages;
     std::function<void()> onMessage; // runs while the message is up
     std::function<void()> duringWrite; // runs on the writing thread
     std::atomic<int> writes = 0;
     VirtualClock clock;
-    std::optional<std::string> settingsPathOverride;
-    bool noSettingsPath = false;
 
 private:
-    QTemporaryDir m_dir;
     fs::path m_previousDir = fs::current_path();
 };
 
@@ -168,16 +154,5 @@ protected:
 private:
     std::function<void(T *)> m_react;
 };
-
-// Names a parameterised test and its failures by its row's `name`.
-struct RowName {
-    template <typename Row> std::string operator()(const testing::TestParamInfo<Row> &row) const
-    {
-        return row.param.name;
-    }
-};
-template <typename Row>
-requires requires(const Row &row) { std::string(row.name); }
-void PrintTo(const Row &row, std::ostream *out) { *out << row.name; }
 
 } // namespace kestrival::dialogs::test
