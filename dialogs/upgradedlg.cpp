@@ -96,9 +96,9 @@ CUpgradeDlg::CUpgradeDlg(dlg::UpgradeDlgSeams seams, QWidget *parent) :
         m_ownClock = std::make_unique<dlg::EventLoopClock>();
         m_seams.clock = m_ownClock.get();
     }
-    // A press given during a run must not act after it: a screen reader's press clicks
-    // through a timer, which no input filter sees, up to 100 ms later.
-    connect(m_ok, &QPushButton::pressed, this, [this] { m_pressedInRun = m_running; });
+    // A press given before or during a run must not act after it: a screen reader's press
+    // clicks through a timer, which no input filter sees, up to 100 ms later.
+    connect(m_ok, &QPushButton::pressed, this, [this] { m_staleClick = m_running; });
     connect(m_ok, &QPushButton::clicked, this, &CUpgradeDlg::onButtonClicked);
     // A screen reader names the bar and the version by the captions beside them.
     findChild<QLabel *>(QStringLiteral("IDC_STATIC_PROGRESS"))->setBuddy(m_progress);
@@ -157,7 +157,7 @@ bool CUpgradeDlg::OnInitDialog()
 
 void CUpgradeDlg::onButtonClicked()
 {
-    if (!std::exchange(m_pressedInRun, false))
+    if (!std::exchange(m_staleClick, false))
         OnOK();
 }
 
@@ -178,6 +178,7 @@ void CUpgradeDlg::OnOK()
     // The timeline counts from the press, so the write's own time doesn't delay it.
     const dlg::RunClock::TimePoint pressed = m_seams.clock->now();
     m_running = true;
+    m_staleClick = true;
     ver::WriteResult written;
     dlg::run_off_interface_thread([&] { written = m_seams.write(*settingsPath, ver::make_package_date_stamp()); });
     if (!written) {

@@ -92,6 +92,6 @@ private:
     QAction *m_aboutEntry = nullptr;
     bool m_startupFailed = false;
     bool m_running = false;
-    bool m_pressedInRun = false;
+    bool m_staleClick = false;
     int m_openCompletionBoxes = 0;
 };

@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
+#include <QScreen>
 #include <QSignalSpy>
 
 namespace kestrival::dialogs::test {
@@ -82,6 +83,10 @@ TEST_F(UpgradeDlgTest, StartUpFailuresShowTheirMessageAndNeverTheDialog)
             if (QTest::qWaitForWindowActive(&dlg)) {
                 const QAccessible::State button = QAccessible::queryAccessibleInterface(ok_button(dlg))->state();
                 versionFocusDefault.emplace(version_field(dlg)->text(), button.focused, button.defaultButton);
+                const QRect screen = dlg.screen()->availableGeometry();
+                EXPECT_LE((dlg.frameGeometry().center() - screen.center()).manhattanLength(), 2) << "centred";
+                const auto bar = QAccessible::queryAccessibleInterface(dlg.m_progress);
+                EXPECT_EQ(bar->text(QAccessible::Name), QStringLiteral("进度：")) << "the bar named by its caption";
             }
             dlg.close();
         });
@@ -182,25 +187,32 @@ TEST_F(UpgradeDlgTest, AFailedWriteIsReportedInABoxHoldingTheDialogAndTouchesNot
     dlg.hide();
 }
 
-// While the timetable runs the dialog takes no commands; under the completion box it does again,
-// and it ends only with the outermost box.
+// The run starts from a screen reader's press under the open menu, whose grab would hold the
+// desktop. While the timetable runs the dialog takes no commands, and a press (which clicks
+// 100 ms later, through a timer no input filter sees) never acts after it. Under the completion
+// box the dialog takes commands again, and it ends only with the outermost box.
 TEST_F(UpgradeDlgTest, CommandsWaitForTheCompletionBoxThenAFurtherRunEndsCleanly)
 {
     CUpgradeDlg dlg(seams());
     open(dlg);
     QSignalSpy finished(&dlg, &QDialog::finished);
-    ShowWatcher<QMenu> menus([](QMenu *menu) { menu->close(); });
+    ShowWatcher<QMenu> menus([&](QMenu *) { press_for_screen_reader(ok_button(dlg)); });
     ShowWatcher<CAboutDlg> boxes([](CAboutDlg *about) { about->accept(); });
     clock.hook = [&](std::size_t step) {
+        EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
+        if (QWidget *menu = QApplication::activePopupWidget())
+            menu->close();
+        if (step == 99)
+            press_for_screen_reader(ok_button(dlg));
         if (step != 50)
             return;
         dlg.OnOK();
         dlg.OnSysCommand(IDM_ABOUTBOX);
         dlg.close();
         QTest::keyClick(&dlg, Qt::Key_Menu);
-        EXPECT_EQ(clock.deadlines.size(), 51u) << "no nested run";
+        EXPECT_EQ(clock.deadlines.size() % 100, 51u) << "no nested run";
         EXPECT_TRUE(dlg.isVisible());
-        EXPECT_EQ(menus.shown + boxes.shown, 0);
+        EXPECT_EQ(std::pair(menus.shown, boxes.shown), std::pair(1, 0));
     };
     onMessage = [&] {
         if (messages.size() > 1)
@@ -213,31 +225,12 @@ TEST_F(UpgradeDlgTest, CommandsWaitForTheCompletionBoxThenAFurtherRunEndsCleanly
         EXPECT_TRUE(dlg.isVisible()) << "ended under the outer box";
         EXPECT_EQ(finished.count(), 0);
     };
-    dlg.OnOK();
-    EXPECT_EQ(boxes.shown, 1);
-    EXPECT_EQ(messages, (QStringList {kDone, kDone}));
-    EXPECT_EQ(clock.deadlines.size(), 200u);
-    EXPECT_EQ(std::pair(int(finished.count()), dlg.result()), std::pair(1, int(QDialog::Accepted)));
-}
-
-// A screen reader's press clicks 100 ms later through a timer, which no input filter sees.
-TEST_F(UpgradeDlgTest, ScreenReaderPressesStartNoRunUnderAMenuAndNoneAfterTheRun)
-{
-    CUpgradeDlg dlg(seams());
-    open(dlg);
-    ShowWatcher<QMenu> menus([&](QMenu *) { press_for_screen_reader(ok_button(dlg)); });
-    clock.hook = [&](std::size_t step) {
-        EXPECT_EQ(QApplication::activePopupWidget(), nullptr) << "the menu's grab would hold the desktop";
-        if (step == 99)
-            press_for_screen_reader(ok_button(dlg));
-        if (QWidget *menu = QApplication::activePopupWidget())
-            menu->close();
-    };
     QTest::keyClick(&dlg, Qt::Key_F10, Qt::ShiftModifier);
     QTest::qWait(300);
-    EXPECT_EQ(menus.shown, 1);
-    EXPECT_EQ(std::pair(int(writes), messages), std::pair(1, QStringList {kDone}));
-    EXPECT_EQ(clock.deadlines.size(), 100u);
+    EXPECT_EQ(boxes.shown, 1);
+    EXPECT_EQ(messages, (QStringList {kDone, kDone}));
+    EXPECT_EQ(std::pair(int(writes), clock.deadlines.size()), std::pair(2, std::size_t(200)));
+    EXPECT_EQ(std::pair(int(finished.count()), dlg.result()), std::pair(1, int(QDialog::Accepted)));
 }
 
 // The about box is centred over the dialog and holds it; only the about command opens it.
@@ -261,7 +254,6 @@ TEST_F(UpgradeDlgTest, TheMenusOnlyEntryAndTheAboutCommandOpenTheAboutBox)
     // clang-format off
     const std::vector<std::pair<std::function<void()>, bool>> commands {
         {[&] { QTest::mouseClick(dlg.windowHandle(), Qt::RightButton, {}, QPoint(5, 5)); }, true},
-        {[&] { click_through_window(version_field(dlg), Qt::RightButton); }, true},
         {[&] { click_through_window(dlg.m_progress, Qt::RightButton); }, true},
         {[&] { QTest::keyClick(ok_button(dlg), Qt::Key_Menu); }, true},
         {[&] { QTest::keyClick(ok_button(dlg), Qt::Key_F10, Qt::ShiftModifier); }, true},
@@ -275,7 +267,7 @@ TEST_F(UpgradeDlgTest, TheMenusOnlyEntryAndTheAboutCommandOpenTheAboutBox)
         EXPECT_TRUE(wait_for([&] { return !QApplication::activeModalWidget() && !QApplication::activePopupWidget(); }));
         EXPECT_EQ(boxes.shown - before, commands[i].second ? 1 : 0) << "command " << i;
     }
-    EXPECT_EQ(menus.shown, 5);
+    EXPECT_EQ(menus.shown, 4);
     EXPECT_EQ(std::pair(int(writes), read_bytes(settings)), std::pair(0, kSettings)) << "the dialog took no input";
     EXPECT_TRUE(dlg.isVisible());
     dlg.hide();
