@@ -1,5 +1,4 @@
-// The dialogs in-process, on the caller's platform or offscreen: templates and layout, the
-// interface thread's waits, start-up checks, the upgrade run and the about entry.
+// The dialogs in-process: templates, the interface thread's waits, start-up, the run, the about entry.
 #include "dialogs/aboutdlg.h"
 #include "dialogs/dialog_builder.h"
 #include "dialogs/event_loop_clock.h"
