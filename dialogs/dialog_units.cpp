@@ -5,15 +5,18 @@
 #include <QFontMetrics>
 #include <QString>
 
-#include <cstdint>
-#include <cstdlib>
 #include <cstring>
 
 namespace kestrival::dialogs {
 
 namespace {
+
 constexpr int kHorizontalUnitsPerBase = 4;
 constexpr int kVerticalUnitsPerBase = 8;
+
+// value * numerator / denominator, rounded half up; all three are positive here.
+int mul_div(int value, int numerator, int denominator) { return (value * numerator + denominator / 2) / denominator; }
+
 } // namespace
 
 DialogBaseUnits base_units_of(const QFont &font)
@@ -23,16 +26,6 @@ DialogBaseUnits base_units_of(const QFont &font)
     const int total = metrics.horizontalAdvance(QString::fromLatin1(kAverageWidthSample));
     // Twice the mean, halved with rounding: the platform's own integer arithmetic.
     return {(total / (letters / 2) + 1) / 2, metrics.height()};
-}
-
-int mul_div(int value, int numerator, int denominator)
-{
-    if (denominator == 0)
-        return 0;
-    const std::int64_t product = std::int64_t {value} * numerator;
-    const std::int64_t divisor = std::llabs(denominator);
-    const std::int64_t quotient = (std::llabs(product) + divisor / 2) / divisor;
-    return static_cast<int>((product < 0) != (denominator < 0) ? -quotient : quotient);
 }
 
 int du_to_px_x(int du, DialogBaseUnits units) { return mul_div(du, units.x, kHorizontalUnitsPerBase); }

@@ -25,9 +25,6 @@ inline constexpr const char *kAverageWidthSample = "ABCDEFGHIJKLMNOPQRSTUVWXYZab
 // up; the height is ascent plus descent. Never zero for a font the system can render.
 [[nodiscard]] DialogBaseUnits base_units_of(const QFont &font);
 
-// value * numerator / denominator, rounded half away from zero; 0 for a zero denominator.
-[[nodiscard]] int mul_div(int value, int numerator, int denominator);
-
 [[nodiscard]] int du_to_px_x(int du, DialogBaseUnits units);
 [[nodiscard]] int du_to_px_y(int du, DialogBaseUnits units);
 [[nodiscard]] QRect du_to_px(const resources::DuRect &rect, DialogBaseUnits units);

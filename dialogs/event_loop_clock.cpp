@@ -1,4 +1,4 @@
-// The upgrade run's real clock.
+// The interface thread's waits.
 #include "dialogs/event_loop_clock.h"
 
 #include <QCoreApplication>
@@ -8,8 +8,7 @@
 #include <QWidget>
 #include <QWindow>
 
-#include <algorithm>
-#include <limits>
+#include <atomic>
 #include <thread>
 
 namespace kestrival::dialogs {
@@ -21,9 +20,6 @@ namespace {
 // deadline is slept instead, which wakes within microseconds, and is under a third of a 60 Hz
 // frame, so a paint or a window-system reply it holds up is never seen to wait.
 constexpr std::chrono::milliseconds kSleptStretch(5);
-
-// The longest single timer the loop is armed with; a later deadline is reached in slices.
-constexpr std::chrono::milliseconds kLongestTimerSlice(std::numeric_limits<int>::max());
 
 // Dropped rather than left to wait: input given while the run can't answer it must not fire
 // once the run is over (a second run, a close, a stray Esc).
@@ -107,6 +103,8 @@ bool is_user_input(const QObject *receiver, const QEvent *event)
 
 RunClock::TimePoint EventLoopClock::now() { return std::chrono::steady_clock::now(); }
 
+// Waits are processEvents() loops rather than exec(): a quitting application refuses to start
+// a nested exec(), and the wait must last all the same.
 void EventLoopClock::waitUntil(TimePoint deadline)
 {
     if (QCoreApplication::instance() == nullptr) {
@@ -118,20 +116,31 @@ void EventLoopClock::waitUntil(TimePoint deadline)
     QTimer timer;
     timer.setSingleShot(true);
     timer.setTimerType(Qt::PreciseTimer);
-    QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
     for (TimePoint t = now(); t < deadline; t = now()) {
         const auto early = deadline - t - kSleptStretch;
         if (early < std::chrono::milliseconds(1)) {
             std::this_thread::sleep_until(deadline);
             continue;
         }
-        timer.start(std::min(std::chrono::floor<std::chrono::milliseconds>(early), kLongestTimerSlice));
-        loop.exec();
-        // exec() also ends when the application quits, and once it is quitting refuses to
-        // start at all: the rest of the slice is waited out event by event.
+        timer.start(std::chrono::floor<std::chrono::milliseconds>(early));
         while (timer.isActive())
             loop.processEvents(QEventLoop::WaitForMoreEvents);
     }
+}
+
+void run_off_interface_thread(const std::function<void()> &work)
+{
+    const InputDiscarder discarder;
+    QEventLoop loop;
+    std::atomic<bool> done = false;
+    std::thread worker([&] {
+        work();
+        done = true;
+        loop.wakeUp(); // thread-safe; a wake-up given before the loop waits is kept
+    });
+    while (!done)
+        loop.processEvents(QEventLoop::WaitForMoreEvents);
+    worker.join();
 }
 
 } // namespace kestrival::dialogs

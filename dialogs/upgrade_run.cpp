@@ -21,11 +21,7 @@ constexpr int kFirstPatchStep = 25;
 
 } // namespace
 
-milliseconds pause_before_step(int i)
-{
-    const int n = static_cast<int>(kPauses.size());
-    return kPauses[static_cast<std::size_t>(((i % n) + n) % n)];
-}
+milliseconds pause_before_step(int i) { return kPauses[static_cast<std::size_t>(i) % kPauses.size()]; }
 
 QString phase_text_for_step(int i)
 {
@@ -37,8 +33,6 @@ QString phase_text_for_step(int i)
 }
 
 QString initial_phase_text() { return QStringLiteral("Check Ver Info..."); }
-
-void run_timetable(RunClock &clock, RunView &view) { run_timetable(clock, view, clock.now()); }
 
 void run_timetable(RunClock &clock, RunView &view, RunClock::TimePoint start)
 {
@@ -52,17 +46,6 @@ void run_timetable(RunClock &clock, RunView &view, RunClock::TimePoint start)
             view.setStatus(text);
         view.stepBar();
     }
-}
-
-VirtualClock::VirtualClock(TimePoint epoch) : epoch_(epoch), now_(epoch) { }
-
-void VirtualClock::waitUntil(TimePoint deadline)
-{
-    deadlines_.push_back(deadline);
-    if (deadline > now_)
-        now_ = deadline;
-    if (hook_)
-        hook_(deadline);
 }
 
 } // namespace kestrival::dialogs

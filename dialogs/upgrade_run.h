@@ -4,16 +4,12 @@
 #include <QString>
 
 #include <chrono>
-#include <functional>
-#include <utility>
-#include <vector>
 
 namespace kestrival::dialogs {
 
 inline constexpr int kRunSteps = 100;
 
-// The pause before step i (0 <= i < kRunSteps); depends on i mod 10 only (a negative i is
-// taken modulo 10 into 0-9 as well, so every int has a pause).
+// The pause before step i, 0 <= i < kRunSteps.
 [[nodiscard]] std::chrono::milliseconds pause_before_step(int i);
 
 // The status text step i sets, or an empty string when step i leaves the status as it is.
@@ -43,37 +39,10 @@ public:
     virtual void stepBar() = 0;
 };
 
-// Sets the initial phase text, prepares the bar, then runs the kRunSteps steps, each at its
-// absolute deadline (the start plus the sum of the pauses so far) so no error accumulates:
-// wait, set the step's text if it has one, step the bar.
-void run_timetable(RunClock &clock, RunView &view);
-
-// The same, with the deadlines counted from `start` instead of from the call: pass the clock's
-// time at the press of the button, taken before the settings are written, so a slow write
-// doesn't push the whole timeline back. Steps whose deadlines have passed follow at once.
+// Sets the initial phase text, prepares the bar, then runs the kRunSteps steps: wait until
+// `start` plus the pauses so far, set the step's text if it has one, step the bar. Pass the
+// time of the press, so that nothing done before the call (the settings write) delays the
+// timeline; steps whose deadlines have passed follow at once.
 void run_timetable(RunClock &clock, RunView &view, RunClock::TimePoint start);
-
-// A clock for tests: time stands still until waitUntil moves it straight to the deadline
-// (never backwards), so a whole run takes no real time. Keeps every deadline it was given.
-class VirtualClock final : public RunClock {
-public:
-    // Called after each wait, with now() already at the deadline: lets a test act "during" a
-    // run, between two steps.
-    using WaitHook = std::function<void(TimePoint deadline)>;
-
-    explicit VirtualClock(TimePoint epoch = TimePoint {} + std::chrono::hours(1));
-    [[nodiscard]] TimePoint now() override { return now_; }
-    void waitUntil(TimePoint deadline) override;
-
-    [[nodiscard]] TimePoint epoch() const { return epoch_; }
-    [[nodiscard]] const std::vector<TimePoint> &deadlines() const { return deadlines_; }
-    void setWaitHook(WaitHook hook) { hook_ = std::move(hook); }
-
-private:
-    TimePoint epoch_;
-    TimePoint now_;
-    std::vector<TimePoint> deadlines_;
-    WaitHook hook_;
-};
 
 } // namespace kestrival::dialogs

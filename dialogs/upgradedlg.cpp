@@ -15,6 +15,7 @@
 #include "version/settings_path.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QContextMenuEvent>
 #include <QEventLoop>
 #include <QKeyEvent>
@@ -24,6 +25,7 @@
 #include <QPushButton>
 
 #include <cstdio>
+#include <utility>
 
 namespace dlg = kestrival::dialogs;
 namespace ver = kestrival::version;
@@ -87,11 +89,17 @@ CUpgradeDlg::CUpgradeDlg(dlg::UpgradeDlgSeams seams, QWidget *parent) :
         m_seams.notify = dlg::show_message_box;
     if (!m_seams.settingsPath)
         m_seams.settingsPath = ver::build_settings_path;
+    if (!m_seams.write)
+        m_seams.write
+            = [](const std::string &path, std::string_view stamp) { return ver::write_installed_version(path, stamp); };
     if (!m_seams.clock) {
         m_ownClock = std::make_unique<dlg::EventLoopClock>();
         m_seams.clock = m_ownClock.get();
     }
-    connect(m_ok, &QPushButton::clicked, this, &CUpgradeDlg::OnOK);
+    // A press given before or during a run must not act after it: a screen reader's press
+    // clicks through a timer, which no input filter sees, up to 100 ms later.
+    connect(m_ok, &QPushButton::pressed, this, [this] { m_staleClick = m_running; });
+    connect(m_ok, &QPushButton::clicked, this, &CUpgradeDlg::onButtonClicked);
     // A screen reader names the bar and the version by the captions beside them.
     findChild<QLabel *>(QStringLiteral("IDC_STATIC_PROGRESS"))->setBuddy(m_progress);
     findChild<QLabel *>(QStringLiteral("IDC_STATIC_VERSION"))->setBuddy(m_version);
@@ -132,7 +140,7 @@ bool CUpgradeDlg::OnInitDialog()
         return false;
 
     if (!ver::check_installation_file(std::string(ver::kSettingsFileName))) {
-        m_seams.notify(QString::fromUtf8(kMsgNoSettings));
+        m_seams.notify(QString::fromUtf8(kMsgNoSettings), nullptr);
         m_startupFailed = true;
         return false;
     }
@@ -140,47 +148,57 @@ bool CUpgradeDlg::OnInitDialog()
     m_version->setText(QString::fromStdString(ver::decode_for_display(version)));
 
     if (!ver::check_installation_file(std::string(ver::kPackageFileName))) {
-        m_seams.notify(QString::fromUtf8(kMsgNoPackage));
+        m_seams.notify(QString::fromUtf8(kMsgNoPackage), nullptr);
         m_startupFailed = true;
         return false;
     }
     return true;
 }
 
+void CUpgradeDlg::onButtonClicked()
+{
+    if (!std::exchange(m_staleClick, false))
+        OnOK();
+}
+
 void CUpgradeDlg::OnOK()
 {
-    if (m_running)
+    // A screen reader's press reaches the button even under a modal box.
+    if (m_running || QApplication::activeModalWidget())
         return;
     const std::optional<std::string> settingsPath = m_seams.settingsPath();
     if (!settingsPath)
         return;
+    // An open menu would keep its grab on the whole desktop through the run.
+    while (QWidget *popup = QApplication::activePopupWidget()) {
+        if (!popup->close())
+            break;
+    }
 
     // The timeline counts from the press, so the write's own time doesn't delay it.
     const dlg::RunClock::TimePoint pressed = m_seams.clock->now();
-    const std::string stamp = ver::make_package_date_stamp();
-    if (const ver::WriteResult written = ver::write_installed_version(*settingsPath, stamp); !written) {
+    m_running = true;
+    m_staleClick = true;
+    ver::WriteResult written;
+    dlg::run_off_interface_thread([&] { written = m_seams.write(*settingsPath, ver::make_package_date_stamp()); });
+    if (!written) {
+        m_running = false;
         // The box keeps the program's one text; the reason goes where an administrator looks.
         std::fprintf(stderr, "Kestrival: %s\n", written.error.c_str());
-        m_seams.notify(QString::fromUtf8(kMsgWriteFailed));
+        m_seams.notify(QString::fromUtf8(kMsgWriteFailed), this);
         return;
     }
-    runTimetable(pressed);
+    DialogRunView view(*m_version, *m_progress);
+    dlg::run_timetable(*m_seams.clock, view, pressed);
+    m_running = false;
 
     // The box leaves this dialog usable, so a further run may start and end inside it; only
     // the outermost run ends the dialog.
     ++m_openCompletionBoxes;
-    m_seams.notify(QString::fromUtf8(kMsgDone));
+    m_seams.notify(QString::fromUtf8(kMsgDone), nullptr);
     --m_openCompletionBoxes;
     if (m_openCompletionBoxes == 0)
         accept();
-}
-
-void CUpgradeDlg::runTimetable(dlg::RunClock::TimePoint start)
-{
-    m_running = true;
-    DialogRunView view(*m_version, *m_progress);
-    dlg::run_timetable(*m_seams.clock, view, start);
-    m_running = false;
 }
 
 void CUpgradeDlg::OnSysCommand(unsigned nID)

@@ -2,15 +2,16 @@
 #pragma once
 
 #include "dialogs/message_box.h"
+#include "version/settings_file.h"
 
 #include <QDialog>
 #include <QIcon>
 
-#include <chrono>
 #include <functional>
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 QT_BEGIN_NAMESPACE
 class QAction;
@@ -26,10 +27,13 @@ class RunClock;
 // The settings file's path, or empty when it can't be had.
 using SettingsPathLookup = std::function<std::optional<std::string>()>;
 
+using SettingsWriter = std::function<version::WriteResult(const std::string &path, std::string_view stamp)>;
+
 // What the dialog works through; each one left empty is the program's own.
 struct UpgradeDlgSeams {
     Notifier notify; // show_message_box
     SettingsPathLookup settingsPath; // version::build_settings_path
+    SettingsWriter write; // version::write_installed_version, called off the interface thread
     RunClock *clock = nullptr; // a real clock owned by the dialog; else kept alive by the caller
 };
 
@@ -56,9 +60,10 @@ public:
     // message shown, DoModal then ends at once); true otherwise.
     bool OnInitDialog();
 
-    // The upgrade run: stamp the settings file, walk the timetable, report, end the dialog.
-    // Does nothing when the settings path can't be had or while a timetable runs; reports a
-    // failed write and stops there, leaving the dialog open.
+    // The upgrade run: close any open popup, stamp the settings file, walk the timetable,
+    // report, end the dialog. Does nothing when the settings path can't be had, during a run
+    // or while a modal box is up; reports a failed write in a box the dialog owns and stops
+    // there, leaving the dialog open.
     void OnOK();
 
     // Opens the about box for IDM_ABOUTBOX, whatever nID's low four bits; ignores the rest.
@@ -77,8 +82,8 @@ protected:
 
 private:
     void addAboutEntry();
+    void onButtonClicked();
     void openContextMenu(const QPoint &globalPos);
-    void runTimetable(std::chrono::steady_clock::time_point start);
 
     kestrival::dialogs::UpgradeDlgSeams m_seams;
     std::unique_ptr<kestrival::dialogs::RunClock> m_ownClock;
@@ -87,5 +92,6 @@ private:
     QAction *m_aboutEntry = nullptr;
     bool m_startupFailed = false;
     bool m_running = false;
+    bool m_staleClick = false;
     int m_openCompletionBoxes = 0;
 };

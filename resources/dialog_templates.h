@@ -1,5 +1,4 @@
-// The two dialog templates and the string table, as data: texts in UTF-8, rectangles in
-// dialog units, in template (and tab) order.
+// The two dialog templates and the string table, as data.
 #pragma once
 
 #include <span>
@@ -17,9 +16,6 @@ enum class ControlKind {
 enum ControlFlag : unsigned {
     kDefaultButton = 1u << 0,
     kTabStop = 1u << 1,
-    kNoPrefix = 1u << 2, // '&' is shown as it is, never taken as an access key
-    kGroup = 1u << 3,
-    kBorder = 1u << 4,
 };
 
 // Position and size in dialog units.
@@ -44,8 +40,8 @@ struct FontTemplate {
     int pointSize;
 };
 
+// Texts in UTF-8; controls in template (and tab) order.
 struct DialogTemplate {
-    int id;
     std::string_view caption;
     int width; // client area, dialog units
     int height;

@@ -192,7 +192,7 @@ std::optional<Run> run_dialog(const QString &settingsPath)
     kestrival::dialogs::UpgradeDlgSeams seams;
     seams.clock = &clock;
     seams.settingsPath = [path = settingsPath.toStdString()] { return std::optional<std::string>(path); };
-    seams.notify = [&](const QString &text) {
+    seams.notify = [&](const QString &text, QWidget *) {
         run.done = Clock::now();
         const CpuTime cpu = cpu_time();
         run.cpu = (cpu.user - cpuAtPress.user) + (cpu.system - cpuAtPress.system);
