@@ -359,6 +359,7 @@ TEST_F(UpgradeDlgTest, RunStampsFirstCountsFromThePressAndTheCompletionBoxEndsTh
     ShowWatcher<QMessageBox> boxes([&](QMessageBox *box) {
         EXPECT_EQ(box->parentWidget(), nullptr);
         EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the dialog stays usable";
+        EXPECT_EQ(dlg.m_progress->value(), 100) << "the last step fills the bar";
         // The whole caption fits beside up to four title-bar buttons.
         const QFontMetrics title(QApplication::font("QMdiSubWindowTitleBar"));
         EXPECT_GE(box->width(), title.horizontalAdvance(box->windowTitle()) + 4 * 32);
