@@ -19,7 +19,7 @@ enum class WriteError {
     ReadOnly, // no write bit for anyone (so for root too)
     Busy, // another writer held the folder longer than the wait
     Changed, // another program changed the file during the write
-    System, // a system call failed; `system_error` is its errno
+    System, // a system call failed; `system_error` is its errno (GetLastError() on Windows)
 };
 
 // Outcome of a write: true when written; else why not, as a kind and in words a user can act on.

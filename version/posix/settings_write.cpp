@@ -1,9 +1,9 @@
 #include "version/settings_file.h"
 
 #include "version/constants.h"
-#include "version/fd_source.h"
+#include "version/posix/fd_source.h"
 #include "version/ini.h"
-#include "version/unique_fd.h"
+#include "version/posix/unique_fd.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -1,7 +1,7 @@
 #include "version/settings_file.h"
 
-#include "version/fd_source.h"
-#include "version/unique_fd.h"
+#include "version/posix/fd_source.h"
+#include "version/posix/unique_fd.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

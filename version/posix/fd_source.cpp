@@ -1,4 +1,4 @@
-#include "version/fd_source.h"
+#include "version/posix/fd_source.h"
 
 #include <cerrno>
 #include <sys/stat.h>

@@ -1,6 +1,6 @@
 #include "version/install_check.h"
 
-#include "version/unique_fd.h"
+#include "version/posix/unique_fd.h"
 
 #include <cerrno>
 #include <fcntl.h>
