@@ -5,8 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <sys/stat.h>
+#include <filesystem>
 
 namespace kestrival::version {
 namespace {
@@ -47,24 +46,27 @@ TEST_P(WriteTable, EditsAsTheTableSays)
     const testing::ScratchDir dir;
     const std::string path = dir.file("tsetting.ini");
     const std::string other = dir.file("other-link.ini");
+    constexpr std::int64_t kLongAgo = 1000;
     for (const bool linked : {false, true}) {
-        if (row.file)
+        if (row.file) {
             testing::write_file(path, *row.file);
-        ASSERT_TRUE(!linked || !row.file || ::link(path.c_str(), other.c_str()) == 0);
-        const timespec long_ago[2] = {{1000, 0}, {1000, 0}};
-        ASSERT_TRUE(!row.file || ::utimensat(AT_FDCWD, path.c_str(), long_ago, 0) == 0);
-        const mode_t previous = ::umask(linked ? 0 : 077);
-        const WriteResult result = write_installed_version(path, row.second);
-        ::umask(previous);
+            ASSERT_TRUE(testing::set_last_write(path, kLongAgo));
+        }
+        if (linked && row.file)
+            std::filesystem::create_hard_link(testing::native(path), testing::native(other));
+        WriteResult result;
+        {
+            const testing::ScopedUmask umask(linked ? 0 : 077);
+            result = write_installed_version(path, row.second);
+        }
         ASSERT_TRUE(result) << result.error;
-        struct stat st { };
-        ASSERT_EQ(::stat(path.c_str(), &st), 0);
         EXPECT_EQ(testing::read_file(path), row.third);
         EXPECT_EQ(testing::read_file(linked && row.file ? other : path), row.third);
-        EXPECT_EQ(st.st_mtim.tv_sec == 1000, row.file == row.third);
-        EXPECT_TRUE(row.file || (st.st_mode & 07777) == (linked ? 0666 : 0600));
-        ::unlink(path.c_str());
-        ::unlink(other.c_str());
+        EXPECT_EQ(testing::last_write(path) == kLongAgo, row.file == row.third);
+        const auto bits = testing::permission_bits(path);
+        EXPECT_TRUE(row.file || !bits || *bits == (linked ? 0666u : 0600u));
+        std::filesystem::remove(testing::native(path));
+        std::filesystem::remove(testing::native(other));
     }
 }
 

@@ -5,9 +5,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <stdexcept>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace kestrival::version::testing {
 
@@ -45,45 +44,45 @@ std::string decode(std::string_view text)
 
 } // namespace
 
-ScratchDir::ScratchDir(const std::string &parent) : path_(parent + "/kestrival-test-XXXXXX")
+std::string utf8(const std::filesystem::path &path)
 {
-    if (::mkdtemp(path_.data()) == nullptr)
-        throw std::runtime_error("mkdtemp failed under " + parent);
+    const std::u8string text = path.u8string();
+    return {text.begin(), text.end()};
+}
+
+std::filesystem::path native(const std::string &utf8_path) { return std::u8string(utf8_path.begin(), utf8_path.end()); }
+
+ScratchDir::ScratchDir(const std::string &parent)
+{
+    const std::filesystem::path under = parent.empty() ? std::filesystem::temp_directory_path() : native(parent);
+    std::random_device random;
+    for (int tries = 0; path_.empty(); ++tries) {
+        const std::filesystem::path candidate = under / ("kestrival-test-" + std::to_string(random()));
+        if (std::filesystem::create_directory(candidate))
+            path_ = utf8(candidate);
+        else if (tries == 100)
+            throw std::runtime_error("can't make a folder under " + utf8(under));
+    }
 }
 
 void write_file(const std::string &path, const std::string &bytes)
 {
-    if (!(std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes))
+    if (!(std::ofstream(native(path), std::ios::binary | std::ios::trunc) << bytes))
         throw std::runtime_error("can't write " + path);
 }
 
 std::string read_file(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
+    std::ifstream in(native(path), std::ios::binary);
     return in ? std::string(std::istreambuf_iterator<char>(in), {}) : "<missing>";
 }
 
 std::set<std::string> list_dir(const std::string &dir)
 {
     std::set<std::string> names;
-    for (const auto &entry : std::filesystem::directory_iterator(dir))
-        names.insert(entry.path().filename());
+    for (const auto &entry : std::filesystem::directory_iterator(native(dir)))
+        names.insert(utf8(entry.path().filename()));
     return names;
-}
-
-void make_node(const std::string &path, const char *link_to, mode_t mode, const std::string &bytes)
-{
-    int failed = 0;
-    if (link_to != nullptr)
-        failed = ::symlink(link_to, path.c_str());
-    else if (S_ISDIR(mode))
-        failed = ::mkdir(path.c_str(), mode & 07777);
-    else if (S_ISFIFO(mode))
-        failed = ::mkfifo(path.c_str(), mode & 07777);
-    else if (mode != 0)
-        write_file(path, bytes);
-    if (failed != 0 || (link_to == nullptr && mode != 0 && ::chmod(path.c_str(), mode & 07777) != 0))
-        throw std::runtime_error("can't make " + path);
 }
 
 void PrintTo(const Row &row, std::ostream *out)
@@ -101,7 +100,7 @@ std::vector<Row> load_rows(const std::vector<std::string> &tables, std::string d
     }
     std::vector<Row> rows;
     for (const std::string &table : tables) {
-        std::ifstream in(dir + "/" + table, std::ios::binary);
+        std::ifstream in(native(dir + "/" + table), std::ios::binary);
         if (!in)
             throw std::runtime_error("cannot read " + dir + "/" + table);
         std::string line;

@@ -2,22 +2,29 @@
 #pragma once
 
 #include "version/ini.h"
+#include "version/package_stamp.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <optional>
 #include <ostream>
 #include <set>
 #include <string>
-#include <sys/types.h>
 #include <vector>
 
 namespace kestrival::version::testing {
 
-// A fresh directory from mkdtemp under `parent`, removed with all its content at destruction.
+// Paths are UTF-8 text in the tests, as in the code under test, whatever the platform's own
+// encoding of paths.
+std::string utf8(const std::filesystem::path &path);
+std::filesystem::path native(const std::string &utf8_path);
+
+// A fresh directory of a random name under `parent` (default: the temporary folder), removed
+// with all its content at destruction.
 class ScratchDir {
 public:
-    explicit ScratchDir(const std::string &parent = "/tmp");
-    ~ScratchDir() { std::filesystem::remove_all(path_, ignored_); }
+    explicit ScratchDir(const std::string &parent = {});
+    ~ScratchDir() { std::filesystem::remove_all(native(path_), ignored_); }
     ScratchDir(const ScratchDir &) = delete;
     [[nodiscard]] const std::string &path() const { return path_; }
     [[nodiscard]] std::string file(const std::string &name) const { return path_ + "/" + name; }
@@ -32,9 +39,28 @@ void write_file(const std::string &path, const std::string &bytes);
 std::string read_file(const std::string &path);
 // Names in a directory, without "." and "..".
 std::set<std::string> list_dir(const std::string &dir);
-// Puts at `path` a link to `link_to`, else a directory, FIFO or file (holding `bytes`) by the
-// type and bits of `mode`; nothing when `mode` is 0. Throws when it can't.
-void make_node(const std::string &path, const char *link_to, mode_t mode, const std::string &bytes = "content");
+
+// What differs between platforms (posix/support.cpp, windows/support.cpp).
+
+// Sets the mask of new files' permission bits while it lives, where files have such bits.
+class ScopedUmask {
+public:
+    explicit ScopedUmask(unsigned mask);
+    ~ScopedUmask();
+    ScopedUmask(const ScopedUmask &) = delete;
+
+private:
+    unsigned previous_ = 0;
+};
+// A file's permission bits; nullopt where files have none.
+std::optional<unsigned> permission_bits(const std::string &path);
+// A folder on a file system that keeps file times far outside the usual, for stamps.
+std::string any_time_dir();
+// A file's last-write time in seconds since the epoch; setting it is false when it can't be set.
+bool set_last_write(const std::string &path, std::int64_t seconds);
+std::int64_t last_write(const std::string &path);
+// Today's date by the local time the system keeps.
+CalendarDate local_today();
 
 // A row of a table in ini-cases: name, file (nullopt: no file), then per table: read: the
 // value and a note; write: the stamp and the file after; display: the text shown.

@@ -1,3 +1,4 @@
+#include "posix/support_posix.h"
 #include "support.h"
 #include "version/settings_file.h"
 

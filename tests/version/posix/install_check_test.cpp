@@ -1,3 +1,4 @@
+#include "posix/support_posix.h"
 #include "support.h"
 #include "version/install_check.h"
 
