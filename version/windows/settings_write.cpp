@@ -4,6 +4,7 @@
 #include "version/ini.h"
 #include "version/windows/win_file.h"
 
+#include <aclapi.h>
 #include <algorithm>
 #include <random>
 #include <thread>
@@ -106,8 +107,8 @@ public:
             path_ = dir + L"\\" + temp_prefix(name);
             for (std::size_t c = 0; c < kTempSuffixLength; ++c)
                 path_ += kTempAlphabet[pick(random)];
-            file_ = UniqueHandle(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                               FILE_ATTRIBUTE_NORMAL, nullptr));
+            file_ = UniqueHandle(::CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC, 0, nullptr,
+                                               CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
             if (!file_.valid() && ::GetLastError() != ERROR_FILE_EXISTS)
                 break;
         }
@@ -134,6 +135,33 @@ private:
     UniqueHandle file_;
     std::wstring path_;
 };
+
+// Gives `to` the attributes, creation time and access rules of `from`, which a replace keeps;
+// false when the system won't let us.
+bool same_attributes_and_security(HANDLE from, HANDLE to, const BY_HANDLE_FILE_INFORMATION &old)
+{
+    FILE_BASIC_INFO basic {};
+    basic.CreationTime.LowPart = old.ftCreationTime.dwLowDateTime;
+    basic.CreationTime.HighPart = static_cast<LONG>(old.ftCreationTime.dwHighDateTime);
+    basic.FileAttributes = old.dwFileAttributes;
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (::SetFileInformationByHandle(to, FileBasicInfo, &basic, sizeof basic) == 0
+        || ::GetSecurityInfo(from, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                             &descriptor)
+            != ERROR_SUCCESS)
+        return false;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+    // Rules the old file had from its folder come again from the folder, its own stay its own.
+    const SECURITY_INFORMATION what = DACL_SECURITY_INFORMATION
+        | ((control & SE_DACL_PROTECTED) != 0 ? PROTECTED_DACL_SECURITY_INFORMATION
+                                              : UNPROTECTED_DACL_SECURITY_INFORMATION);
+    const DWORD error = ::SetSecurityInfo(to, SE_FILE_OBJECT, what, nullptr, nullptr, dacl, nullptr);
+    ::LocalFree(descriptor);
+    return error == ERROR_SUCCESS;
+}
 
 std::int64_t shift_of(const VersionEdit &edit)
 {
@@ -163,7 +191,8 @@ bool set_size(HANDLE file, std::uint64_t size)
     return ::SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) != 0;
 }
 
-// For a file other links point at, which a new file would part from them. Other programs may
+// For a file a new one can't stand in for: other links point at it, its attributes or access
+// rules can't be given to a new file, or it can't be renamed over. Other programs may
 // read meanwhile but not write, so the bytes moved are the ones planned from.
 WriteResult edit_in_place(const std::wstring &target, const std::string &path, std::string_view stamp)
 {
@@ -200,10 +229,6 @@ WriteResult write_locked(const std::wstring &target, const std::wstring &dir, co
         return {};
     if (exists && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
         return failure(WriteError::ReadOnly, in_quotes(path) + " is read-only; it was left as it is");
-    if (exists && info.nNumberOfLinks > 1) {
-        old.reset();
-        return edit_in_place(target, path, stamp);
-    }
     // Each program that holds the file must let it be replaced, or the replace would fail only
     // after the new file was made.
     if (exists && !open_existing(target, DELETE, kShareAll).valid())
@@ -212,6 +237,10 @@ WriteResult write_locked(const std::wstring &target, const std::wstring &dir, co
     TempFile temp(dir, name);
     if (!temp.valid())
         return system_failure("Can't create a new file in the folder ", shown(dir));
+    if (exists && (info.nNumberOfLinks > 1 || !same_attributes_and_security(old.get(), temp.get(), info))) {
+        old.reset();
+        return edit_in_place(target, path, stamp);
+    }
     bool ok = !exists || copy_range(old.get(), temp.get(), 0, edit.begin, 0);
     ok = ok && write_at(temp.get(), edit.begin, edit.replacement.data(), edit.replacement.size());
     ok = ok && (!exists || copy_range(old.get(), temp.get(), edit.end, source.size(), shift_of(edit)));
@@ -227,22 +256,17 @@ WriteResult write_locked(const std::wstring &target, const std::wstring &dir, co
     temp.close();
     old.reset();
 
-    constexpr DWORD kMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-    bool placed = exists && ::ReplaceFileW(target.c_str(), temp.path().c_str(), nullptr, 0, nullptr, nullptr) != 0;
-    // Without a backup name, this failure means the old file is gone already.
-    if (!placed && (!exists || ::GetLastError() == ERROR_UNABLE_TO_MOVE_REPLACEMENT))
-        placed = ::MoveFileExW(temp.path().c_str(), target.c_str(), kMoveFlags) != 0;
-    if (!placed) {
-        WriteResult result = system_failure("Can't put the new ", path, " in place");
-        // Should the old file be gone, the new one is all there is: it stays, and is named.
-        if (exists && ::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            result.error += "; the new content is in " + in_quotes(shown(temp.path()));
-            temp.keep();
-        }
-        return result;
+    // One rename, so a reader or a crash sees the old file or the new one; a replace by the
+    // system's own call may go through a third name, and the file be missing meanwhile.
+    if (::MoveFileExW(temp.path().c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0) {
+        temp.keep();
+        return {};
     }
-    temp.keep();
-    return {};
+    // A program that holds the file, even sharing everything, may still stand in the way of a
+    // rename over it; the file itself can then be edited all the same.
+    if (exists && ::GetLastError() == ERROR_ACCESS_DENIED)
+        return edit_in_place(target, path, stamp);
+    return system_failure("Can't put the new ", path, " in place");
 }
 
 } // namespace
