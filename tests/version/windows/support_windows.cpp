@@ -3,13 +3,9 @@
 
 namespace kestrival::version::testing {
 
-namespace {
-
 // File times count 100 ns from 1601; seconds since the epoch start 11644473600 s later.
 constexpr std::int64_t kEpochOffsetSeconds = 11644473600;
 constexpr std::int64_t kTicksPerSecond = 10'000'000;
-
-} // namespace
 
 // Windows files have no permission bits; a new file gets its folder's inheritable security.
 ScopedUmask::ScopedUmask(unsigned) { }
