@@ -95,8 +95,7 @@ Helper spawn(const std::string &args, const std::wstring &exe = own_executable()
     STARTUPINFOW startup {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION info {};
-    if (::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info) == 0)
-        return Helper(nullptr);
+    ::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info);
     ::CloseHandle(info.hThread);
     return Helper(info.hProcess);
 }
@@ -112,15 +111,19 @@ Helper hold(const std::string &path, DWORD share)
     return helper;
 }
 
-// In a scratch folder that is the working directory; no fault outlives a test.
+// The file's identity, which an edit in place keeps and a new file doesn't.
+std::uint64_t file_id(const std::string &path)
+{
+    BY_HANDLE_FILE_INFORMATION info {};
+    const UniqueHandle file = open_existing(long_path(path), 0, kShareAll);
+    return is_disk_file(file.get(), &info) ? (std::uint64_t {info.nFileIndexHigh} << 32) | info.nFileIndexLow : 0;
+}
+
+// In a scratch folder that is the working directory.
 class InScratchDir {
 protected:
     InScratchDir() { std::filesystem::current_path(testing::native(dir_.path())); }
-    ~InScratchDir()
-    {
-        std::fill(std::begin(faults), std::end(faults), std::pair<DWORD, DWORD> {});
-        std::filesystem::current_path(previous_);
-    }
+    ~InScratchDir() { std::filesystem::current_path(previous_); }
     std::filesystem::path previous_ = std::filesystem::current_path();
     testing::ScratchDir dir_;
     const std::string path_ = dir_.file("tsetting.ini");
@@ -162,6 +165,7 @@ TEST_P(OneWrite, ChecksReadsAndWritesAsTheRowSays)
                                                           0, nullptr, OPEN_ALWAYS, FILE_FLAG_DELETE_ON_CLOSE, nullptr)
                                           : INVALID_HANDLE_VALUE);
     auto names = testing::list_dir(dir_.path());
+    const std::uint64_t id = file_id(path_);
 
     EXPECT_EQ(check_installation_file("tsetting.ini"), GetParam().second.find("check") != std::string::npos);
     EXPECT_EQ(read_installed_version(path_), GetParam().second.find("read") != std::string::npos ? kOldStamp : "");
@@ -180,6 +184,8 @@ TEST_P(OneWrite, ChecksReadsAndWritesAsTheRowSays)
     EXPECT_EQ(testing::list_dir(dir_.path()), names);
     EXPECT_EQ(read_installed_version(path_), written ? kNewStamp : has("file") ? kOldStamp : "");
     EXPECT_TRUE(!has("file") || testing::read_file(path_) == (written ? settings(kNewStamp) : before));
+    EXPECT_TRUE(!written || !has("file")
+                || (file_id(path_) == id) == (GetParam().second.find("in_place") != std::string::npos));
     EXPECT_TRUE(!has("linked") || testing::read_file(other_) == testing::read_file(path_));
     EXPECT_TRUE(!has("file")
                 || ::GetFileAttributesW(long_path(path_).c_str()) == (attributes | FILE_ATTRIBUTE_ARCHIVE));
