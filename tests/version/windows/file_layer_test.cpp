@@ -198,12 +198,13 @@ INSTANTIATE_TEST_SUITE_P(Tsv, OneWrite, ::testing::ValuesIn(testing::load_rows({
 class FileLayer : public ::testing::Test, protected InScratchDir { };
 
 // Two writers at once, one killed at a random moment: the file is the old or the new, the
-// other writer never fails, and the next write removes what the killed one left (and only that).
+// other writer never fails, and the next write removes what the killed one left, and only that
+// (not a name one letter longer).
 TEST_F(FileLayer, AKilledWriterLeavesTheOldFileOrTheNewAndTheNextWriteCleansUp)
 {
     testing::write_file(path_, settings(kOldStamp));
     testing::write_file(dir_.file(".tsetting.ini.kestrival-Ab12Cd"), "left by a killed writer");
-    testing::write_file(dir_.file(".tsetting.ini.kestrival-long"), "not ours");
+    testing::write_file(dir_.file(".tsetting.ini.kestrival-Ab12Cd7"), "not ours");
     std::mt19937 random(std::random_device {}());
     for (int round = 0; round < kKillRounds; ++round) {
         Helper killed = spawn(std::string(kWriteFlag) + " \"" + path_ + "\" 1000");
@@ -218,7 +219,7 @@ TEST_F(FileLayer, AKilledWriterLeavesTheOldFileOrTheNewAndTheNextWriteCleansUp)
             << "round " << round << ": a mixed or partial file";
         ASSERT_TRUE(write_installed_version(path_, kOldStamp));
         EXPECT_EQ(testing::list_dir(dir_.path()),
-                  (std::set<std::string> {".tsetting.ini.kestrival-long", "tsetting.ini"}));
+                  (std::set<std::string> {".tsetting.ini.kestrival-Ab12Cd7", "tsetting.ini"}));
     }
 }
 
