@@ -81,7 +81,7 @@ std::string system_message(DWORD error)
                            nullptr, error, 0, reinterpret_cast<wchar_t *>(&text), 0, nullptr);
     std::wstring message(text != nullptr ? text : L"", n);
     ::LocalFree(text);
-    while (!message.empty() && (message.back() == L'.' || std::iswspace(message.back())))
+    while (!message.empty() && (message.back() == L'.' || message.back() == L'\u3002' || std::iswspace(message.back())))
         message.pop_back();
     return message.empty() ? "error " + std::to_string(error) : to_utf8(message);
 }
