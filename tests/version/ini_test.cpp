@@ -78,6 +78,8 @@ class DisplayTable : public ::testing::TestWithParam<Row> { };
 
 TEST_P(DisplayTable, ShowsTheValueAsUtf8)
 {
+    if (GetParam().third == "gb18030" && !testing::system_decodes_gb18030())
+        GTEST_SKIP() << "this system has only the two-byte subset of GB18030";
     EXPECT_EQ(decode_for_display(GetParam().file.value_or("")), GetParam().second);
 }
 

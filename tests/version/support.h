@@ -61,9 +61,12 @@ bool set_last_write(const std::string &path, std::int64_t seconds);
 std::int64_t last_write(const std::string &path);
 // Today's date by the local time the system keeps.
 CalendarDate local_today();
+// Whether the system decodes all of GB18030, four-byte units included.
+bool system_decodes_gb18030();
 
 // A row of a table in ini-cases: name, file (nullopt: no file), then per table: read: the
-// value and a note; write: the stamp and the file after; display: the text shown.
+// value and a note; write: the stamp and the file after; display: the text shown and what
+// that needs of the system.
 struct Row {
     std::string name;
     std::optional<std::string> file;

@@ -58,4 +58,6 @@ CalendarDate local_today()
     return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday};
 }
 
+bool system_decodes_gb18030() { return true; }
+
 } // namespace kestrival::version::testing

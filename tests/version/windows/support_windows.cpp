@@ -12,7 +12,12 @@ ScopedUmask::ScopedUmask(unsigned) { }
 ScopedUmask::~ScopedUmask() = default;
 std::optional<unsigned> permission_bits(const std::string &) { return std::nullopt; }
 
-std::string any_time_dir() { return {}; }
+// Wine shows the Unix root as Z:, and tmpfs there keeps times disk file systems can't.
+std::string any_time_dir()
+{
+    std::error_code error;
+    return std::filesystem::is_directory("Z:/dev/shm", error) ? "Z:/dev/shm" : std::string();
+}
 
 bool set_last_write(const std::string &path, std::int64_t seconds)
 {
@@ -20,7 +25,7 @@ bool set_last_write(const std::string &path, std::int64_t seconds)
         return false;
     const auto ticks = static_cast<std::uint64_t>((seconds + kEpochOffsetSeconds) * kTicksPerSecond);
     const FILETIME time {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-    const UniqueHandle file = open_existing(long_path(path), FILE_WRITE_ATTRIBUTES, kShareAll);
+    const UniqueHandle file = open_existing(long_path(path), FILE_WRITE_ATTRIBUTES, kShareAll, true);
     // A file system under the system's own, as under Wine, may clamp the time without a word.
     return file.valid() && ::SetFileTime(file.get(), nullptr, nullptr, &time) != 0 && last_write(path) == seconds;
 }
@@ -40,5 +45,7 @@ CalendarDate local_today()
     ::GetLocalTime(&now);
     return {now.wYear, now.wMonth, now.wDay};
 }
+
+bool system_decodes_gb18030() { return ::IsValidCodePage(54936) != 0; }
 
 } // namespace kestrival::version::testing
