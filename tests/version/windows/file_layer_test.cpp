@@ -10,9 +10,6 @@
 #include <aclapi.h>
 #include <algorithm>
 #include <array>
-#include <cstring>
-#include <fstream>
-#include <random>
 
 namespace kestrival::version {
 namespace {
@@ -61,7 +58,7 @@ constexpr const char *kNewStamp = "20250615";
 constexpr std::size_t kPaddingBytes = 300 * 1024;
 constexpr auto kShortLockWait = std::chrono::milliseconds(50);
 constexpr DWORD kHelperTimeoutMs = 60'000;
-constexpr int kKillRounds = 6;
+constexpr DWORD kKillRounds = 6;
 constexpr DWORD kMaxKillDelayMs = 1500;
 
 std::string settings(const std::string &version)
@@ -135,12 +132,9 @@ protected:
 class OneWrite : public ::testing::TestWithParam<testing::Row>, protected InScratchDir {
 protected:
     const std::string &setup_ = *GetParam().file;
-    [[nodiscard]] bool has(const std::string &word) const
-    {
-        return (" " + setup_ + " ").find(" " + word + " ") != std::string::npos;
-    }
+    bool has(const std::string &word) const { return (" " + setup_ + " ").find(" " + word + " ") != setup_.npos; }
     // The number after `key=`, or `otherwise`.
-    [[nodiscard]] DWORD value(const std::string &key, DWORD otherwise = 0) const
+    DWORD value(const std::string &key, DWORD otherwise = 0) const
     {
         const std::size_t at = (" " + setup_).find(" " + key + "=");
         return at == std::string::npos ? otherwise : std::stoul(setup_.substr(at + key.size() + 1));
@@ -197,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(Tsv, OneWrite, ::testing::ValuesIn(testing::load_rows({
 
 class FileLayer : public ::testing::Test, protected InScratchDir { };
 
-// Two writers at once, one killed at a random moment: the file is the old or the new, the
+// Two writers at once, one killed at a moment that moves on each round: the file is the old or the new, the
 // other writer never fails, and the next write removes what the killed one left, and only that
 // (not a name one letter longer).
 TEST_F(FileLayer, AKilledWriterLeavesTheOldFileOrTheNewAndTheNextWriteCleansUp)
@@ -205,11 +199,10 @@ TEST_F(FileLayer, AKilledWriterLeavesTheOldFileOrTheNewAndTheNextWriteCleansUp)
     testing::write_file(path_, settings(kOldStamp));
     testing::write_file(dir_.file(".tsetting.ini.kestrival-Ab12Cd"), "left by a killed writer");
     testing::write_file(dir_.file(".tsetting.ini.kestrival-Ab12Cd7"), "not ours");
-    std::mt19937 random(std::random_device {}());
-    for (int round = 0; round < kKillRounds; ++round) {
+    for (DWORD round = 0; round < kKillRounds; ++round) {
         Helper killed = spawn(std::string(kWriteFlag) + " \"" + path_ + "\" 1000");
         Helper other = spawn(std::string(kWriteFlag) + " \"" + path_ + "\" 20");
-        ::Sleep(std::uniform_int_distribution<DWORD>(0, kMaxKillDelayMs)(random));
+        ::Sleep(kMaxKillDelayMs * round / kKillRounds);
         killed.stop();
         DWORD code = 1;
         ::WaitForSingleObject(other.get(), kHelperTimeoutMs);
@@ -255,20 +248,20 @@ TEST_F(FileLayer, WorksInAChineseFolderAndPastTheOldPathLimit)
 int main(int argc, char **argv)
 {
     using namespace kestrival::version;
-    if (argc == 5 && std::strcmp(argv[1], kHoldFlag) == 0) {
+    if (argc == 5 && argv[1] == std::string_view(kHoldFlag)) {
         const UniqueHandle file = open_existing(long_path(argv[2]), GENERIC_READ, std::stoul(argv[3]));
         const UniqueHandle ready(::OpenEventW(EVENT_MODIFY_STATE, FALSE, to_wide(argv[4]).c_str()));
         if (!file.valid() || !ready.valid() || ::SetEvent(ready.get()) == 0)
             return 1;
         ::Sleep(INFINITE);
     }
-    if (argc == 4 && std::strcmp(argv[1], kWriteFlag) == 0) {
+    if (argc == 4 && argv[1] == std::string_view(kWriteFlag)) {
         int i = 0;
         while (i < std::stoi(argv[3]) && write_installed_version(argv[2], i++ % 2 == 0 ? kNewStamp : kOldStamp)) { }
         return i == std::stoi(argv[3]) ? 0 : 1;
     }
-    if (argc == 3 && std::strcmp(argv[1], kSettingsPathFlag) == 0) {
-        std::ofstream(argv[2], std::ios::binary) << build_settings_path().value_or("<none>");
+    if (argc == 3 && argv[1] == std::string_view(kSettingsPathFlag)) {
+        kestrival::version::testing::write_file(argv[2], build_settings_path().value_or("<none>"));
         return 0;
     }
     ::testing::InitGoogleTest(&argc, argv);
