@@ -25,9 +25,10 @@ inline constexpr int kMaxConvertibleYear = 30827;
 // "%04d%02d%02d" of the date: eight digits up to year 9999, five-digit years beyond.
 [[nodiscard]] std::string format_stamp(const CalendarDate &date);
 
-// Looks kPackageFileName up in the working directory (following links; its content is
-// never read) and gives format_stamp of the UTC date of its last write; when it is missing or
-// its time isn't convertible, today's local date. Never fails, never changes a file.
+// Looks kPackageFileName up in the working directory (following links; on Windows a symbolic
+// link's own time counts; its content is never read) and gives format_stamp of the UTC date of
+// its last write; when it is missing or its time isn't convertible, today's local date. Never
+// fails, never changes a file.
 [[nodiscard]] std::string make_package_date_stamp();
 
 } // namespace kestrival::version

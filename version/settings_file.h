@@ -11,12 +11,14 @@ namespace kestrival::version {
 // Opens without blocking and reads only a regular file (after following links), in chunks of
 // kReadChunkBytes, so memory stays bounded whatever the file's size. A missing or unreadable
 // file, a directory, FIFO or device: the empty string. Never changes the file, never blocks.
+// On Windows: opened sharing reading, writing and deletion, so a file another program holds
+// with no sharing at all reads as empty.
 [[nodiscard]] std::string read_installed_version(const std::string &path);
 
 enum class WriteError {
     None,
     NotAFile, // a directory, FIFO, device or anything else that isn't a regular file
-    ReadOnly, // no write bit for anyone (so for root too)
+    ReadOnly, // no write bit for anyone (so for root too); on Windows, the read-only attribute
     Busy, // another writer held the folder longer than the wait
     Changed, // another program changed the file during the write
     System, // a system call failed; `system_error` is its errno (GetLastError() on Windows)
@@ -42,6 +44,10 @@ inline constexpr std::chrono::milliseconds kWriteLockWait {10000};
 // a crash while the bytes after the value move can leave the file mixed.
 // Writers of one folder take turns, waiting at most `lock_wait`. On failure the file is as it
 // was (barring an in-place edit that failed midway). Memory stays bounded; safe on any thread.
+// On Windows: the attributes, creation time and access rules are kept in place of owner, mode
+// and extended attributes, a new file gets its folder's inherited rules, holes are not kept;
+// a file another program holds without sharing deletion is a System failure, and one held
+// with full sharing that still can't be renamed over is edited in place.
 [[nodiscard]] WriteResult write_installed_version(const std::string &path, std::string_view stamp,
                                                   std::chrono::milliseconds lock_wait = kWriteLockWait);
 

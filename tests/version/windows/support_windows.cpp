@@ -1,58 +1,42 @@
 #include "support.h"
-
-#include <cstdint>
-#include <limits>
-#include <windows.h>
+#include "version/windows/win_file.h"
 
 namespace kestrival::version::testing {
 
-namespace {
-
-// File times count 100-nanosecond ticks from 1601-01-01 UTC.
+// File times count 100 ns from 1601; seconds since the epoch start 11644473600 s later.
+constexpr std::int64_t kEpochOffsetSeconds = 11644473600;
 constexpr std::int64_t kTicksPerSecond = 10'000'000;
-constexpr std::int64_t kEpochInSeconds = 11'644'473'600;
 
-} // namespace
-
+// Windows files have no permission bits; a new file gets its folder's inheritable security.
 ScopedUmask::ScopedUmask(unsigned) { }
 ScopedUmask::~ScopedUmask() = default;
-
 std::optional<unsigned> permission_bits(const std::string &) { return std::nullopt; }
 
 // Wine shows the Unix root as Z:, and tmpfs there keeps times disk file systems can't.
 std::string any_time_dir()
 {
     std::error_code error;
-    return std::filesystem::is_directory("Z:/dev/shm", error) ? "Z:/dev/shm"
-                                                              : utf8(std::filesystem::temp_directory_path());
+    return std::filesystem::is_directory("Z:/dev/shm", error) ? "Z:/dev/shm" : std::string();
 }
 
 bool set_last_write(const std::string &path, std::int64_t seconds)
 {
-    if (seconds < -kEpochInSeconds
-        || seconds > std::numeric_limits<std::int64_t>::max() / kTicksPerSecond - kEpochInSeconds)
+    if (seconds < -kEpochOffsetSeconds || seconds > INT64_MAX / kTicksPerSecond - kEpochOffsetSeconds)
         return false;
-    const auto ticks = static_cast<std::uint64_t>((seconds + kEpochInSeconds) * kTicksPerSecond);
+    const auto ticks = static_cast<std::uint64_t>((seconds + kEpochOffsetSeconds) * kTicksPerSecond);
     const FILETIME time {static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
-    const HANDLE file = ::CreateFileW(native(path).c_str(), FILE_WRITE_ATTRIBUTES,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return false;
-    const bool set = ::SetFileTime(file, nullptr, nullptr, &time) != 0;
-    ::CloseHandle(file);
-    // The file system may keep less than the call accepted.
-    return set && last_write(path) == seconds;
+    const UniqueHandle file = open_existing(long_path(path), FILE_WRITE_ATTRIBUTES, kShareAll, true);
+    // A file system under the system's own, as under Wine, may clamp the time without a word.
+    return file.valid() && ::SetFileTime(file.get(), nullptr, nullptr, &time) != 0 && last_write(path) == seconds;
 }
 
 std::int64_t last_write(const std::string &path)
 {
     WIN32_FILE_ATTRIBUTE_DATA data {};
-    if (::GetFileAttributesExW(native(path).c_str(), GetFileExInfoStandard, &data) == 0)
+    if (::GetFileAttributesExW(long_path(path).c_str(), GetFileExInfoStandard, &data) == 0)
         return -1;
-    const auto ticks = static_cast<std::int64_t>((static_cast<std::uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32)
-                                                 | data.ftLastWriteTime.dwLowDateTime);
-    return ticks / kTicksPerSecond - kEpochInSeconds;
+    const auto ticks = (std::uint64_t {data.ftLastWriteTime.dwHighDateTime} << 32) | data.ftLastWriteTime.dwLowDateTime;
+    return static_cast<std::int64_t>(ticks) / kTicksPerSecond - kEpochOffsetSeconds;
 }
 
 CalendarDate local_today()
