@@ -10,8 +10,8 @@ namespace kestrival::version {
 // On Linux: not read-only by its permission bits (no write bit for anyone counts as read-only
 // even for root), and no lock of another process (a non-blocking exclusive lock of each kind is
 // taken and released at once). On Windows: opens with no sharing, so any other open handle, a
-// folder or a read-only attribute (also for administrators) fails it. Opens without blocking (a FIFO does not hang it),
-// never creates or truncates, closes at once. Any failure: false.
+// folder or a read-only attribute (also for administrators) fails it. Opens without blocking
+// (a FIFO does not hang it), never creates or truncates, closes at once. Any failure: false.
 [[nodiscard]] bool check_installation_file(const std::string &name);
 
 } // namespace kestrival::version
