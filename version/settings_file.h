@@ -40,14 +40,16 @@ inline constexpr std::chrono::milliseconds kWriteLockWait {10000};
 // among them), the file's identity where other links point at it, and its holes. A new file
 // gets mode 0666 less the umask. Nothing is written when the value already reads as the stamp.
 // A reader sees the old file or the new one, never a mix, and a crash leaves one of them,
-// except where the file is edited in place because a new file couldn't keep the above: then
-// a crash while the bytes after the value move can leave the file mixed.
+// except where the file is edited in place because a new file couldn't keep the above or its
+// folder takes no new file: then a crash while the bytes after the value move can leave the
+// file mixed.
 // Writers of one folder take turns, waiting at most `lock_wait`. On failure the file is as it
 // was (barring an in-place edit that failed midway). Memory stays bounded; safe on any thread.
 // On Windows: the attributes, creation time and access rules are kept in place of owner, mode
 // and extended attributes, a new file gets its folder's inherited rules, holes are not kept;
 // a file another program holds without sharing deletion is a System failure, and one held
-// with full sharing that still can't be renamed over is edited in place.
+// with full sharing that still can't be renamed over, or that may be changed but not
+// replaced, is edited in place.
 [[nodiscard]] WriteResult write_installed_version(const std::string &path, std::string_view stamp,
                                                   std::chrono::milliseconds lock_wait = kWriteLockWait);
 

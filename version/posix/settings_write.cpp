@@ -1,8 +1,8 @@
 #include "version/settings_file.h"
 
 #include "version/constants.h"
-#include "version/posix/fd_source.h"
 #include "version/ini.h"
+#include "version/posix/fd_source.h"
 #include "version/posix/unique_fd.h"
 
 #include <algorithm>
@@ -253,8 +253,8 @@ off_t shift_of(const VersionEdit &edit)
     return static_cast<off_t>(edit.replacement.size()) - static_cast<off_t>(edit.end - edit.begin);
 }
 
-// For a file a new one can't stand in for: other links point at it, or its owner or
-// attributes can't be given to a new file.
+// For a file a new one can't stand in for: other links point at it, its owner or attributes
+// can't be given to a new file, or its folder takes no new file.
 WriteResult edit_in_place(int dir_fd, const std::string &name, const std::string &target, const struct stat &old,
                           const VersionEdit &edit)
 {
@@ -301,10 +301,12 @@ WriteResult write_locked(int dir_fd, const std::string &dir, const std::string &
     if (exists && ::faccessat(dir_fd, name.c_str(), W_OK, AT_EACCESS) != 0)
         return system_failure("Can't write ", target);
 
+    // A folder that takes no new file, in an installation that lets users change this file and
+    // nothing else, leaves the file to be changed where it is.
     TempFile temp(dir_fd, dir, name);
-    if (!temp.valid())
+    if (!temp.valid() && (!exists || errno != EACCES))
         return system_failure("Can't create a new file in the folder ", dir);
-    if (exists && (old.st_nlink > 1 || !same_owner_and_xattrs(old_fd.get(), temp.fd(), old)))
+    if (exists && (!temp.valid() || old.st_nlink > 1 || !same_owner_and_xattrs(old_fd.get(), temp.fd(), old)))
         return edit_in_place(dir_fd, name, target, old, edit);
     if (::fchmod(temp.fd(), exists ? old.st_mode & kPermissionBits : kNewFileMode & ~process_umask()) != 0)
         return system_failure("Can't give the new ", target, " the permissions of the old one");

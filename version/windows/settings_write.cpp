@@ -56,7 +56,8 @@ std::wstring resolve_links(const std::string &path)
 
 // Writers of one folder take turns through a lock file that one writer at a time holds open,
 // and that goes with its holder's last handle, also when the holder is killed. Where none can
-// be made (a folder we may not write in) the write goes ahead unserialised and fails on its own.
+// be made (a folder that takes no new file) the file can only be changed where it is, and that
+// edit's open, which shares only reading, keeps writers apart there.
 UniqueHandle lock_folder(const std::wstring &dir, std::chrono::milliseconds wait, bool &busy)
 {
     const std::wstring name = dir + L"\\" + std::wstring(kLockName);
@@ -192,7 +193,7 @@ bool set_size(HANDLE file, std::uint64_t size)
 }
 
 // For a file a new one can't stand in for: other links point at it, its attributes or access
-// rules can't be given to a new file, or it can't be renamed over. Other programs may
+// rules can't be given to a new file, or it can't be replaced or renamed over. Other programs may
 // read meanwhile but not write, so the bytes moved are the ones planned from.
 WriteResult edit_in_place(const std::wstring &target, const std::string &path, std::string_view stamp)
 {
@@ -230,14 +231,21 @@ WriteResult write_locked(const std::wstring &target, const std::wstring &dir, co
     if (exists && (info.dwFileAttributes & FILE_ATTRIBUTE_READONLY) != 0)
         return failure(WriteError::ReadOnly, in_quotes(path) + " is read-only; it was left as it is");
     // Each program that holds the file must let it be replaced, or the replace would fail only
-    // after the new file was made.
-    if (exists && !open_existing(target, DELETE, kShareAll).valid())
-        return system_failure("Can't replace ", path);
+    // after the new file was made. A file we may change but not replace, or in a folder that
+    // takes no new file (an installation that lets users change this file and nothing else),
+    // is changed where it is.
+    if (exists && !open_existing(target, DELETE, kShareAll).valid()) {
+        if (::GetLastError() != ERROR_ACCESS_DENIED)
+            return system_failure("Can't replace ", path);
+        old.reset();
+        return edit_in_place(target, path, stamp);
+    }
 
     TempFile temp(dir, name);
-    if (!temp.valid())
+    if (!temp.valid() && (!exists || ::GetLastError() != ERROR_ACCESS_DENIED))
         return system_failure("Can't create a new file in the folder ", shown(dir));
-    if (exists && (info.nNumberOfLinks > 1 || !same_attributes_and_security(old.get(), temp.get(), info))) {
+    if (exists
+        && (!temp.valid() || info.nNumberOfLinks > 1 || !same_attributes_and_security(old.get(), temp.get(), info))) {
         old.reset();
         return edit_in_place(target, path, stamp);
     }

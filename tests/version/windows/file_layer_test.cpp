@@ -16,7 +16,7 @@ namespace {
 
 // Calls of the code under test that a test makes fail, as a full disk or failing device would:
 // the call after `skip` (first) successful ones fails once with `error` (second).
-enum class Call { Write, Flush, Move, SetSecurity, None };
+enum class Call { Write, Flush, Move, SetSecurity, Create, OpenToDelete, None };
 std::pair<DWORD, DWORD> faults[static_cast<std::size_t>(Call::None) + 1];
 
 bool fails(Call call)
@@ -42,6 +42,20 @@ KESTRIVAL_WRAP(BOOL, MoveFileExW, Move, FALSE, (LPCWSTR from, LPCWSTR to, DWORD 
 KESTRIVAL_WRAP(DWORD, SetSecurityInfo, SetSecurity, ::GetLastError(),
                (HANDLE h, SE_OBJECT_TYPE t, SECURITY_INFORMATION i, PSID o, PSID g, PACL d, PACL s), (h, t, i, o, g, d, s))
 // clang-format on
+// Creating a file and opening one to delete it fail as a folder's access rules would refuse them.
+extern "C" decltype(&CreateFileW) __real___imp_CreateFileW;
+static HANDLE WINAPI fake_CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                                      DWORD disposition, DWORD flags, HANDLE from)
+{
+    using kestrival::version::Call;
+    if ((disposition != OPEN_EXISTING && kestrival::version::fails(Call::Create))
+        || (access == DELETE && kestrival::version::fails(Call::OpenToDelete)))
+        return INVALID_HANDLE_VALUE;
+    return __real___imp_CreateFileW(name, access, share, security, disposition, flags, from);
+}
+extern "C" {
+decltype(&CreateFileW) __wrap___imp_CreateFileW = fake_CreateFileW;
+}
 
 namespace kestrival::version {
 namespace {
