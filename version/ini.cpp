@@ -1,6 +1,7 @@
 #include "version/ini.h"
 
 #include "version/constants.h"
+#include "version/gb18030.h"
 #include "version/ini_scan.h"
 
 #include <algorithm>
@@ -44,20 +45,11 @@ std::size_t utf8_length_within(std::string_view v, std::size_t limit)
     return n;
 }
 
-// Code page 936 as extended by GB18030: a lead byte 0x81-0xFE takes a trail 0x40-0xFE (not
-// 0x7F) as a pair, or digit, lead, digit as a four-byte unit; anything else stands alone.
 std::size_t gb_length_within(std::string_view v, std::size_t limit)
 {
-    const auto in = [&](std::size_t i, unsigned char lo, unsigned char hi) {
-        return i < v.size() && static_cast<unsigned char>(v[i]) >= lo && static_cast<unsigned char>(v[i]) <= hi;
-    };
     std::size_t i = 0;
     while (i < v.size()) {
-        std::size_t unit = 1;
-        if (in(i, 0x81, 0xFE) && in(i + 1, 0x40, 0xFE) && v[i + 1] != 0x7F)
-            unit = 2;
-        else if (in(i, 0x81, 0xFE) && in(i + 1, 0x30, 0x39) && in(i + 2, 0x81, 0xFE) && in(i + 3, 0x30, 0x39))
-            unit = 4;
+        const std::size_t unit = gb18030_unit_length(v, i);
         if (i + unit > limit)
             break;
         i += unit;

@@ -1,5 +1,6 @@
 #include "version/display_text.h"
 
+#include "version/gb18030.h"
 #include "version/utf8.h"
 
 #include <windows.h>
@@ -11,22 +12,6 @@ namespace {
 constexpr UINT kGb18030CodePage = 54936;
 constexpr UINT kGbkCodePage = 936;
 constexpr std::string_view kReplacementUtf8 = "\xEF\xBF\xBD";
-
-bool in(std::string_view v, std::size_t i, unsigned char lo, unsigned char hi)
-{
-    return i < v.size() && static_cast<unsigned char>(v[i]) >= lo && static_cast<unsigned char>(v[i]) <= hi;
-}
-
-// The bytes the unit starting at v[i] would take if it were valid: a pair, a four-byte unit
-// (digit, lead, digit after a lead) or a single byte.
-std::size_t unit_length(std::string_view v, std::size_t i)
-{
-    if (in(v, i, 0x81, 0xFE) && in(v, i + 1, 0x40, 0xFE) && v[i + 1] != 0x7F)
-        return 2;
-    if (in(v, i, 0x81, 0xFE) && in(v, i + 1, 0x30, 0x39) && in(v, i + 2, 0x81, 0xFE) && in(v, i + 3, 0x30, 0x39))
-        return 4;
-    return 1;
-}
 
 // GB18030 where the system has it, as on Linux; where it lacks it (Wine), its two-byte subset.
 UINT gb_code_page()
@@ -58,7 +43,7 @@ std::string decode_for_display(std::string_view bytes)
         return std::string(bytes);
     std::string out;
     for (std::size_t i = 0; i < bytes.size();) {
-        const std::size_t length = unit_length(bytes, i);
+        const std::size_t length = gb18030_unit_length(bytes, i);
         if (static_cast<unsigned char>(bytes[i]) < 0x80) {
             out += bytes[i++];
         } else if (length > 1 && append_decoded(out, bytes.substr(i, length))) {
