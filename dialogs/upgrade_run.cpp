@@ -1,7 +1,10 @@
-// The upgrade run's timetable.
+// The upgrade run: the timetable and what a press does.
 #include "dialogs/upgrade_run.h"
 
+#include "version/package_stamp.h"
+
 #include <array>
+#include <cstdio>
 
 namespace kestrival::dialogs {
 
@@ -23,16 +26,16 @@ constexpr int kFirstPatchStep = 25;
 
 milliseconds pause_before_step(int i) { return kPauses[static_cast<std::size_t>(i) % kPauses.size()]; }
 
-QString phase_text_for_step(int i)
+std::string_view phase_text_for_step(int i)
 {
     if (i >= kFirstPatchStep)
-        return QStringLiteral("Patch files...");
+        return "Patch files...";
     if (i >= kFirstUnzipStep)
-        return QStringLiteral("Unzip files...");
+        return "Unzip files...";
     return {};
 }
 
-QString initial_phase_text() { return QStringLiteral("Check Ver Info..."); }
+std::string_view initial_phase_text() { return "Check Ver Info..."; }
 
 void run_timetable(RunClock &clock, RunView &view, RunClock::TimePoint start)
 {
@@ -42,10 +45,45 @@ void run_timetable(RunClock &clock, RunView &view, RunClock::TimePoint start)
     for (int i = 0; i < kRunSteps; ++i) {
         deadline += pause_before_step(i);
         clock.waitUntil(deadline);
-        if (const QString text = phase_text_for_step(i); !text.isEmpty())
+        if (const std::string_view text = phase_text_for_step(i); !text.empty())
             view.setStatus(text);
         view.stepBar();
     }
+}
+
+void UpgradeRun::press(RunHost &host)
+{
+    // A screen reader's press reaches the button even under a modal box.
+    if (m_running || host.blockedByModalBox())
+        return;
+    const std::optional<std::string> settingsPath = host.settingsPath();
+    if (!settingsPath)
+        return;
+    host.closePopups();
+
+    // The timeline counts from the press, so the write's own time doesn't delay it.
+    const RunClock::TimePoint pressed = host.clock().now();
+    m_running = true;
+    host.runStarted();
+    version::WriteResult written;
+    host.offInterfaceThread([&] { written = host.write(*settingsPath, version::make_package_date_stamp()); });
+    if (!written) {
+        m_running = false;
+        // The box keeps the program's one text; the reason goes where an administrator looks.
+        std::fprintf(stderr, "Kestrival: %s\n", written.error.c_str());
+        host.showOwnedMessage(kMsgWriteFailed);
+        return;
+    }
+    run_timetable(host.clock(), host.view(), pressed);
+    m_running = false;
+
+    // The box leaves the dialog usable, so a further run may start and end inside it; only
+    // the outermost run ends the dialog.
+    ++m_openCompletionBoxes;
+    host.showUnownedMessage(kMsgDone);
+    --m_openCompletionBoxes;
+    if (m_openCompletionBoxes == 0)
+        host.accept();
 }
 
 } // namespace kestrival::dialogs

@@ -1,15 +1,21 @@
-// Resource, control and command ids shared by the dialogs and their templates.
+// Resource, control and command ids shared by the dialogs and the resource script. Macros, as the
+// resource compiler reads them; where windows.h has already given IDOK or IDC_STATIC, the same
+// value stands.
 #pragma once
 
-inline constexpr int IDD_ABOUTBOX = 100;
-inline constexpr int IDS_ABOUTBOX = 101;
-inline constexpr int IDD_UPGRADE_DIALOG = 102;
-inline constexpr int IDR_MAINFRAME = 128;
+#define IDD_ABOUTBOX 100
+#define IDS_ABOUTBOX 101
+#define IDD_UPGRADE_DIALOG 102
+#define IDR_MAINFRAME 128
 
-inline constexpr int IDOK = 1;
-inline constexpr int IDC_PROGRESS = 1000;
-inline constexpr int IDC_VERSION = 1001;
-inline constexpr int IDC_STATIC = -1;
+#ifndef IDOK
+#define IDOK 1
+#endif
+#define IDC_PROGRESS 1000
+#define IDC_VERSION 1001
+#ifndef IDC_STATIC
+#define IDC_STATIC (-1)
+#endif
 
 // A window command of our own; its low four bits stay clear, as the platform's are reserved.
-inline constexpr unsigned IDM_ABOUTBOX = 0x0010;
+#define IDM_ABOUTBOX 0x0010

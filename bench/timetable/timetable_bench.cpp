@@ -1,8 +1,9 @@
 // Runs the whole 94-second upgrade timetable on the real clock and reports how late each
 // change reached the screen (the paint that shows it) and the CPU the run cost.
-#include "dialogs/event_loop_clock.h"
+#include "dialogs/qt/dialog_builder.h"
+#include "dialogs/qt/event_loop_clock.h"
 #include "dialogs/upgrade_run.h"
-#include "dialogs/upgradedlg.h"
+#include "dialogs/qt/upgradedlg.h"
 #include "version/constants.h"
 
 #include <QApplication>
@@ -237,7 +238,7 @@ std::optional<Ms> print_phase_changes(const Run &run, const std::vector<Clock::t
     std::printf("  %-9s %-15s %14s %14s\n", "ideal", "change", "after start", "after press");
     for (const Change &c : changes) {
         const Clock::time_point at = ideal[static_cast<std::size_t>(c.step)];
-        const auto shown = c.text ? late(run.stamps.textShown, phase_text_for_step(c.step), at)
+        const auto shown = c.text ? late(run.stamps.textShown, to_qstring(phase_text_for_step(c.step)), at)
                                   : late(run.stamps.barShown, c.step + 1, at);
         std::printf("  %7.3f s %-15s", Ms(at - run.start).count() / 1e3, c.name);
         if (shown)

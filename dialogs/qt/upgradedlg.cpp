@@ -1,16 +1,15 @@
 // The upgrade dialog: start-up checks, version display, the upgrade run and the about entry.
-#include "dialogs/upgradedlg.h"
+#include "dialogs/qt/upgradedlg.h"
 
-#include "dialogs/aboutdlg.h"
-#include "dialogs/dialog_builder.h"
-#include "dialogs/event_loop_clock.h"
+#include "dialogs/qt/aboutdlg.h"
+#include "dialogs/qt/dialog_builder.h"
+#include "dialogs/qt/event_loop_clock.h"
 #include "dialogs/upgrade_run.h"
 #include "resources/dialog_templates.h"
 #include "resources/resource.h"
 #include "version/constants.h"
 #include "version/display_text.h"
 #include "version/install_check.h"
-#include "version/package_stamp.h"
 #include "version/settings_file.h"
 #include "version/settings_path.h"
 
@@ -24,18 +23,12 @@
 #include <QProgressBar>
 #include <QPushButton>
 
-#include <cstdio>
 #include <utility>
 
 namespace dlg = kestrival::dialogs;
 namespace ver = kestrival::version;
 
 namespace {
-
-constexpr const char *kMsgNoSettings = "获取升级信息失败,请检查是否在安装目录运行";
-constexpr const char *kMsgNoPackage = "打开升级包失败";
-constexpr const char *kMsgWriteFailed = "写入版本信息失败";
-constexpr const char *kMsgDone = "升级完成";
 
 // Bits of a window command the platform keeps for itself.
 constexpr unsigned kCommandIdMask = 0xFFF0;
@@ -51,9 +44,9 @@ class DialogRunView final : public dlg::RunView {
 public:
     DialogRunView(QLabel &status, QProgressBar &bar) : m_status(status), m_bar(bar) { }
 
-    void setStatus(const QString &text) override
+    void setStatus(std::string_view text) override
     {
-        m_status.setText(text);
+        m_status.setText(dlg::to_qstring(text));
         m_status.repaint();
     }
 
@@ -78,6 +71,41 @@ private:
 
 } // namespace
 
+// The run's view of this dialog.
+class CUpgradeDlg::QtRunHost final : public dlg::RunHost {
+public:
+    explicit QtRunHost(CUpgradeDlg &dialog) : m_dialog(dialog), m_view(*dialog.m_version, *dialog.m_progress) { }
+
+    std::optional<std::string> settingsPath() override { return m_dialog.m_seams.settingsPath(); }
+    bool blockedByModalBox() override { return QApplication::activeModalWidget() != nullptr; }
+
+    void closePopups() override
+    {
+        while (QWidget *popup = QApplication::activePopupWidget()) {
+            if (!popup->close())
+                break;
+        }
+    }
+
+    void runStarted() override { m_dialog.m_staleClick = true; }
+    void offInterfaceThread(const std::function<void()> &work) override { dlg::run_off_interface_thread(work); }
+
+    ver::WriteResult write(const std::string &path, std::string_view stamp) override
+    {
+        return m_dialog.m_seams.write(path, stamp);
+    }
+
+    void showOwnedMessage(std::string_view text) override { m_dialog.m_seams.notify(dlg::to_qstring(text), &m_dialog); }
+    void showUnownedMessage(std::string_view text) override { m_dialog.m_seams.notify(dlg::to_qstring(text), nullptr); }
+    dlg::RunClock &clock() override { return *m_dialog.m_seams.clock; }
+    dlg::RunView &view() override { return m_view; }
+    void accept() override { m_dialog.accept(); }
+
+private:
+    CUpgradeDlg &m_dialog;
+    DialogRunView m_view;
+};
+
 CUpgradeDlg::CUpgradeDlg(QWidget *parent) : CUpgradeDlg(dlg::UpgradeDlgSeams {}, parent) { }
 
 CUpgradeDlg::CUpgradeDlg(dlg::UpgradeDlgSeams seams, QWidget *parent) :
@@ -98,7 +126,7 @@ CUpgradeDlg::CUpgradeDlg(dlg::UpgradeDlgSeams seams, QWidget *parent) :
     }
     // A press given before or during a run must not act after it: a screen reader's press
     // clicks through a timer, which no input filter sees, up to 100 ms later.
-    connect(m_ok, &QPushButton::pressed, this, [this] { m_staleClick = m_running; });
+    connect(m_ok, &QPushButton::pressed, this, [this] { m_staleClick = m_run.running(); });
     connect(m_ok, &QPushButton::clicked, this, &CUpgradeDlg::onButtonClicked);
     // A screen reader names the bar and the version by the captions beside them.
     findChild<QLabel *>(QStringLiteral("IDC_STATIC_PROGRESS"))->setBuddy(m_progress);
@@ -140,7 +168,7 @@ bool CUpgradeDlg::OnInitDialog()
         return false;
 
     if (!ver::check_installation_file(std::string(ver::kSettingsFileName))) {
-        m_seams.notify(QString::fromUtf8(kMsgNoSettings), nullptr);
+        m_seams.notify(dlg::to_qstring(dlg::kMsgNoSettings), nullptr);
         m_startupFailed = true;
         return false;
     }
@@ -148,7 +176,7 @@ bool CUpgradeDlg::OnInitDialog()
     m_version->setText(QString::fromStdString(ver::decode_for_display(version)));
 
     if (!ver::check_installation_file(std::string(ver::kPackageFileName))) {
-        m_seams.notify(QString::fromUtf8(kMsgNoPackage), nullptr);
+        m_seams.notify(dlg::to_qstring(dlg::kMsgNoPackage), nullptr);
         m_startupFailed = true;
         return false;
     }
@@ -163,47 +191,13 @@ void CUpgradeDlg::onButtonClicked()
 
 void CUpgradeDlg::OnOK()
 {
-    // A screen reader's press reaches the button even under a modal box.
-    if (m_running || QApplication::activeModalWidget())
-        return;
-    const std::optional<std::string> settingsPath = m_seams.settingsPath();
-    if (!settingsPath)
-        return;
-    // An open menu would keep its grab on the whole desktop through the run.
-    while (QWidget *popup = QApplication::activePopupWidget()) {
-        if (!popup->close())
-            break;
-    }
-
-    // The timeline counts from the press, so the write's own time doesn't delay it.
-    const dlg::RunClock::TimePoint pressed = m_seams.clock->now();
-    m_running = true;
-    m_staleClick = true;
-    ver::WriteResult written;
-    dlg::run_off_interface_thread([&] { written = m_seams.write(*settingsPath, ver::make_package_date_stamp()); });
-    if (!written) {
-        m_running = false;
-        // The box keeps the program's one text; the reason goes where an administrator looks.
-        std::fprintf(stderr, "Kestrival: %s\n", written.error.c_str());
-        m_seams.notify(QString::fromUtf8(kMsgWriteFailed), this);
-        return;
-    }
-    DialogRunView view(*m_version, *m_progress);
-    dlg::run_timetable(*m_seams.clock, view, pressed);
-    m_running = false;
-
-    // The box leaves this dialog usable, so a further run may start and end inside it; only
-    // the outermost run ends the dialog.
-    ++m_openCompletionBoxes;
-    m_seams.notify(QString::fromUtf8(kMsgDone), nullptr);
-    --m_openCompletionBoxes;
-    if (m_openCompletionBoxes == 0)
-        accept();
+    QtRunHost host(*this);
+    m_run.press(host);
 }
 
 void CUpgradeDlg::OnSysCommand(unsigned nID)
 {
-    if (m_running || (nID & kCommandIdMask) != IDM_ABOUTBOX)
+    if (m_run.running() || (nID & kCommandIdMask) != IDM_ABOUTBOX)
         return;
     CAboutDlg about(this);
     about.DoModal();
@@ -211,7 +205,7 @@ void CUpgradeDlg::OnSysCommand(unsigned nID)
 
 void CUpgradeDlg::reject()
 {
-    if (m_running || m_openCompletionBoxes > 0)
+    if (!m_run.idle())
         return;
     QDialog::reject();
 }
@@ -232,7 +226,7 @@ void CUpgradeDlg::addAboutEntry()
 
 void CUpgradeDlg::openContextMenu(const QPoint &globalPos)
 {
-    if (m_running || actions().isEmpty())
+    if (m_run.running() || actions().isEmpty())
         return;
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("contextMenu"));

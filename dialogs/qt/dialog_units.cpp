@@ -1,5 +1,5 @@
 // Dialog units to pixels.
-#include "dialogs/dialog_units.h"
+#include "dialogs/qt/dialog_units.h"
 
 #include <QFont>
 #include <QFontMetrics>

@@ -1,5 +1,5 @@
 // Probing for a display without the toolkit.
-#include "app/display_probe.h"
+#include "app/qt/display_probe.h"
 
 #include <xcb/xcb.h>
 

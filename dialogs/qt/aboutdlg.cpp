@@ -1,7 +1,7 @@
 // The about box.
-#include "dialogs/aboutdlg.h"
+#include "dialogs/qt/aboutdlg.h"
 
-#include "dialogs/dialog_builder.h"
+#include "dialogs/qt/dialog_builder.h"
 #include "resources/dialog_templates.h"
 
 #include <QPushButton>

@@ -1,8 +1,8 @@
 # Shared set-up of the end-to-end tests: sourced after `set -euo pipefail`.
 kx_tests_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 kx_data="$kx_tests_dir/data"
-# shellcheck source=../../scripts/lib/x11.sh
-source "$kx_tests_dir/../../scripts/lib/x11.sh"
+# shellcheck source=../../../scripts/lib/x11.sh
+source "$kx_tests_dir/../../../scripts/lib/x11.sh"
 trap kx_cleanup EXIT
 kx_make_work
 

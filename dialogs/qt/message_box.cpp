@@ -1,5 +1,5 @@
 // The program's message box.
-#include "dialogs/message_box.h"
+#include "dialogs/qt/message_box.h"
 
 #include <QApplication>
 #include <QEventLoop>

@@ -1,7 +1,8 @@
 // Dialogs made from their templates: one builder and one unit mapping for both.
 #pragma once
 
-#include "dialogs/dialog_units.h"
+#include "dialogs/qt/dialog_units.h"
+#include "dialogs/upgrade_run.h"
 #include "resources/dialog_templates.h"
 
 #include <QFont>
@@ -25,8 +26,6 @@ inline constexpr int kLargeIconPx = 32;
 inline constexpr int kSmallIconPx = 16;
 
 // A progress control's range when it is made, and the one the upgrade run gives it.
-inline constexpr int kProgressMinimum = 0;
-inline constexpr int kProgressMaximum = 100;
 
 // The dynamic property that holds each built control's id.
 inline constexpr const char *kControlIdProperty = "controlId";

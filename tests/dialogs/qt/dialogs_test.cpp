@@ -1,8 +1,8 @@
 // The dialogs in-process: templates, the interface thread's waits, start-up, the run, the about entry.
-#include "dialogs/aboutdlg.h"
-#include "dialogs/dialog_builder.h"
-#include "dialogs/event_loop_clock.h"
-#include "dialogs/upgradedlg.h"
+#include "dialogs/qt/aboutdlg.h"
+#include "dialogs/qt/dialog_builder.h"
+#include "dialogs/qt/event_loop_clock.h"
+#include "dialogs/qt/upgradedlg.h"
 #include "resources/resource.h"
 
 #include <QAccessible>

@@ -1,5 +1,5 @@
 // The interface thread's waits.
-#include "dialogs/event_loop_clock.h"
+#include "dialogs/qt/event_loop_clock.h"
 
 #include <QCoreApplication>
 #include <QEvent>

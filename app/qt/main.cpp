@@ -1,6 +1,6 @@
 // Kestrival: the upgrade tool of an installation, run from its directory.
-#include "app/display_probe.h"
-#include "app/upgradeapp.h"
+#include "app/qt/display_probe.h"
+#include "app/qt/upgradeapp.h"
 
 int main(int argc, char **argv)
 {

@@ -1,8 +1,8 @@
 // The application object.
-#include "app/upgradeapp.h"
+#include "app/qt/upgradeapp.h"
 
-#include "dialogs/dialog_builder.h"
-#include "dialogs/upgradedlg.h"
+#include "dialogs/qt/dialog_builder.h"
+#include "dialogs/qt/upgradedlg.h"
 #include "resources/dialog_templates.h"
 #include "resources/version_info.h"
 

@@ -1,7 +1,8 @@
 // The upgrade dialog: the installed version, a progress bar and the button "升级".
 #pragma once
 
-#include "dialogs/message_box.h"
+#include "dialogs/qt/message_box.h"
+#include "dialogs/upgrade_run.h"
 #include "version/settings_file.h"
 
 #include <QDialog>
@@ -81,6 +82,8 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    class QtRunHost;
+
     void addAboutEntry();
     void onButtonClicked();
     void openContextMenu(const QPoint &globalPos);
@@ -90,8 +93,7 @@ private:
     QLabel *const m_version;
     QPushButton *const m_ok;
     QAction *m_aboutEntry = nullptr;
+    kestrival::dialogs::UpgradeRun m_run;
     bool m_startupFailed = false;
-    bool m_running = false;
     bool m_staleClick = false;
-    int m_openCompletionBoxes = 0;
 };

@@ -1,5 +1,5 @@
 // Widgets from a dialog template.
-#include "dialogs/dialog_builder.h"
+#include "dialogs/qt/dialog_builder.h"
 
 #include <QDialog>
 #include <QLabel>
