@@ -1,0 +1,184 @@
+// Reads another program's windows for the end-to-end scripts, from inside the same Wine session.
+// Output is UTF-8, one tab-separated line per visible window, front to back:
+//   W  caption  class  enabled  owner's caption  pid
+//   C  parent's caption  id  class  text  [position  lower  upper]   (the last three: a progress bar)
+// Usage: win_probe list [FILTER]
+//        win_probe watch UNTIL SECONDS [FILTER]   each line that changed, after the Unix time in
+//                                                  ms, until a window UNTIL shows (else exit 1)
+//        win_probe hold FILE                      FILE held with no sharing until stdin ends
+// FILTER keeps the windows of programs whose executable's path contains it.
+#include <windows.h>
+
+#include <commctrl.h>
+#include <fcntl.h>
+#include <io.h>
+#include <shellapi.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cwctype>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Long enough for a program busy painting; a hung one must not hang the probe.
+constexpr UINT kReplyTimeoutMs = 2000;
+
+std::string utf8(std::wstring text)
+{
+    // A tab or line break inside a text would break the line format.
+    std::replace_if(
+        text.begin(), text.end(), [](wchar_t c) { return c == L'\t' || c == L'\r' || c == L'\n'; }, L' ');
+    std::string out(text.size() * 3, '\0');
+    out.resize(
+        static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
+                                                     static_cast<int>(out.size()), nullptr, nullptr)));
+    return out;
+}
+
+LRESULT ask(HWND window, UINT message, WPARAM wParam, LPARAM lParam = 0)
+{
+    DWORD_PTR result = 0;
+    if (!SendMessageTimeoutW(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kReplyTimeoutMs, &result))
+        return -1;
+    return static_cast<LRESULT>(result);
+}
+
+// Through the window's own thread, as a screen reader gets it.
+std::string text_of(HWND window)
+{
+    wchar_t text[1024] = {};
+    const LRESULT length = ask(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(text));
+    // A static showing a resource by number (an icon) holds the number after 0xFFFF.
+    if (length >= 2 && text[0] == 0xFFFF)
+        return "#" + std::to_string(text[1]);
+    return length < 0 ? "?" : utf8(std::wstring(text, static_cast<std::size_t>(length)));
+}
+
+std::wstring class_of(HWND window)
+{
+    wchar_t name[256] = {};
+    GetClassNameW(window, name, 256);
+    return name;
+}
+
+std::wstring lower(std::wstring text)
+{
+    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towlower(c); });
+    return text;
+}
+
+bool from_program(DWORD pid, const std::wstring &filter)
+{
+    wchar_t path[4096] = {};
+    DWORD size = 4096;
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+    if (process && !QueryFullProcessImageNameW(process, 0, path, &size))
+        path[0] = L'\0';
+    if (process)
+        CloseHandle(process);
+    return lower(path).find(lower(filter)) != std::wstring::npos;
+}
+
+std::vector<std::string> list_windows(const std::wstring &filter)
+{
+    std::vector<HWND> windows;
+    EnumWindows(
+        [](HWND window, LPARAM param) -> BOOL {
+            reinterpret_cast<std::vector<HWND> *>(param)->push_back(window);
+            return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&windows));
+    std::vector<std::string> lines;
+    for (HWND window : windows) {
+        DWORD pid = 0;
+        GetWindowThreadProcessId(window, &pid);
+        if (!IsWindowVisible(window) || !from_program(pid, filter))
+            continue;
+        const std::string caption = text_of(window);
+        const HWND owner = GetWindow(window, GW_OWNER);
+        lines.push_back("W\t" + caption + "\t" + utf8(class_of(window)) + "\t" + (IsWindowEnabled(window) ? "1" : "0")
+                        + "\t" + (owner ? text_of(owner) : "") + "\t" + std::to_string(pid));
+        for (HWND child = GetWindow(window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+            if (!IsWindowVisible(child))
+                continue;
+            std::string line = "C\t" + caption + "\t" + std::to_string(GetDlgCtrlID(child)) + "\t"
+                + utf8(class_of(child)) + "\t" + text_of(child);
+            if (lower(class_of(child)) == lower(PROGRESS_CLASSW))
+                for (const auto &[message, wParam] :
+                     {std::pair<UINT, WPARAM> {PBM_GETPOS, 0}, {PBM_GETRANGE, TRUE}, {PBM_GETRANGE, FALSE}})
+                    line += "\t" + std::to_string(ask(child, message, wParam));
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+int watch(const std::string &until, double seconds, const std::wstring &filter)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    std::vector<std::string> last;
+    for (;;) {
+        const std::vector<std::string> lines = list_windows(filter);
+        // Wall-clock time, which the calling script can read too.
+        FILETIME now;
+        GetSystemTimePreciseAsFileTime(&now);
+        const ULONGLONG unixMs
+            = ((ULONGLONG {now.dwHighDateTime} << 32 | now.dwLowDateTime) - 116444736000000000ULL) / 10000;
+        bool shown = false;
+        for (const std::string &line : lines) {
+            if (std::find(last.begin(), last.end(), line) == last.end())
+                std::printf("%llu\t%s\n", unixMs, line.c_str());
+            shown = shown || line.rfind("W\t" + until + "\t", 0) == 0;
+        }
+        std::fflush(stdout);
+        last = lines;
+        if (shown)
+            return 0;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            std::fprintf(stderr, "win_probe: no window \"%s\" within %g s\n", until.c_str(), seconds);
+            return 1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+int hold(const std::wstring &path)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 1;
+    std::printf("held\n");
+    std::fflush(stdout);
+    char buffer[64];
+    DWORD got = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, nullptr) && got > 0) { }
+    CloseHandle(file);
+    return 0;
+}
+
+} // namespace
+
+int main()
+{
+    // Wide, since the narrow arguments come in the system code page, which can't hold every caption.
+    int argc = 0;
+    wchar_t **argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    _setmode(_fileno(stdout), _O_BINARY);
+    const std::wstring mode = argc > 1 ? argv[1] : L"";
+    const auto arg = [&](int i) { return i < argc ? std::wstring(argv[i]) : std::wstring(); };
+    if (mode == L"list") {
+        for (const std::string &line : list_windows(arg(2)))
+            std::printf("%s\n", line.c_str());
+        return 0;
+    }
+    if (mode == L"watch" && argc >= 4)
+        return watch(utf8(arg(2)), std::wcstod(argv[3], nullptr), arg(4));
+    if (mode == L"hold" && argc == 3)
+        return hold(arg(2));
+    std::fprintf(stderr, "usage: win_probe list [FILTER] | watch UNTIL SECONDS [FILTER] | hold FILE\n");
+    return 2;
+}

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# A settings file made read-only after the start: "升级" gives the dialog's own box "写入版本信息失败"
+# and no run; once it is dismissed the dialog is as before and Escape ends the program with
+# status 0, every file untouched.
+# Usage: write_failure.sh KESTRIVAL_EXE WIN_PROBE_EXE WINEPREFIX
+set -euo pipefail
+source "$(dirname "$0")/common.sh"
+
+inst=$(kx_make_installation)
+kw_launch "$inst" Kestrival.exe
+kw_wait Kestrival
+chmod a-w "$inst/tsetting.ini"
+kx_snapshot "$inst" >"$kx_work/before"
+
+kw_key Kestrival Return
+kw_wait 升级
+lines=$(kw_probe list | cut -f 1-5)
+grep -qxF "$(printf 'W\t升级\t#32770\t1\tKestrival')" <<<"$lines" || kx_fail "not a box of the dialog's: $lines"
+grep -qF "$(printf '\tStatic\t写入版本信息失败')" <<<"$lines" || kx_fail "not the write failure: $lines"
+# Past the first step's time: a run would have begun.
+sleep 1.5
+kw_expect_lines Kestrival dialog-blocked.txt
+kw_key 升级 Return
+kw_wait_gone 升级
+kw_expect_lines Kestrival dialog.txt
+
+kw_key Kestrival Escape
+kx_wait_exit "$KX_PROMPT_SECONDS" "$(kx_find Kestrival)"
+kx_expect_status 0
+kx_snapshot "$inst" >"$kx_work/after"
+diff "$kx_work/before" "$kx_work/after" || kx_fail "files changed"
