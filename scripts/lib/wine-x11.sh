@@ -8,15 +8,12 @@
 kw_wine_run="$kx_lib_dir/wine-run"
 kw_server_pid=
 kw_probe_exe=
-# Only windows of programs whose path contains this are read (see win_probe's FILTER).
-kw_filter=
 
 # kw_start PROBE [PREFIX]: a private prefix in the work directory (a linked copy of PREFIX when
-# given, for speed, else a fresh one), its server, then the display.
+# given, for speed, else a fresh one) and its server, for programs on the display in DISPLAY.
 kw_start() {
   kw_probe_exe=$1
   [ -n "$kx_work" ] || kx_make_work
-  kw_filter=$(basename "$kx_work")
   export WINEPREFIX="$kx_work/wineprefix"
   if [ -n "${2:-}" ] && [ -f "$2/system.reg" ]; then
     # The registry is rewritten by renaming, the rest only read; real copies all the same for
@@ -26,7 +23,6 @@ kw_start() {
   else
     "$kw_wine_run" --make-prefix
   fi
-  kx_start_display
   # The server's socket lies in a folder named after the prefix's device and inode; this
   # system's Wine makes the folder's parent afresh and names it in the prefix.
   local server_dir name
@@ -56,9 +52,9 @@ kw_cleanup() {
   kx_cleanup
 }
 
-# kw_probe list | watch UNTIL SECONDS: win_probe, on the program's windows only.
+# kw_probe list | watch UNTIL SECONDS: win_probe, which sees the windows of this session only.
 kw_probe() {
-  "$kw_wine_run" "$kw_probe_exe" "$@" "$kw_filter"
+  "$kw_wine_run" "$kw_probe_exe" "$@"
 }
 
 # kw_wait CAPTION [SECONDS]: waits until the program shows a window CAPTION.
@@ -81,6 +77,16 @@ kw_lines() {
 # kw_text CAPTION ID: the text of control ID in the window CAPTION.
 kw_text() {
   kw_probe list | awk -F '\t' -v c="$1" -v id="$2" '$1 == "C" && $2 == c && $3 == id { print $5; exit }'
+}
+
+# kw_wait_text CAPTION ID TEXT [SECONDS]: waits until control ID of the window CAPTION shows TEXT.
+kw_wait_text() {
+  local deadline=$((SECONDS + ${4:-$KX_PROMPT_SECONDS}))
+  until [ "$(kw_text "$1" "$2")" = "$3" ]; do
+    kx_app_running || kx_fail "the program ended before \"$1\" showed \"$3\""
+    [ "$SECONDS" -lt "$deadline" ] || kx_fail "\"$1\" did not show \"$3\" in time"
+    sleep "$KX_POLL_SECONDS"
+  done
 }
 
 # kw_key CAPTION KEY: types KEY into the window CAPTION, as a user would.

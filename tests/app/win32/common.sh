@@ -6,6 +6,7 @@ source "$kx_tests_dir/../../../scripts/lib/x11.sh"
 source "$kx_tests_dir/../../../scripts/lib/wine-x11.sh"
 trap kw_cleanup EXIT
 exe=$(realpath "$1")
+kx_start_display
 kw_start "$(realpath "$2")" "$3"
 
 # The package's last write: late evening UTC, already the next day in the program's time zone
@@ -13,20 +14,15 @@ kw_start "$(realpath "$2")" "$3"
 kx_package_time='2024-02-29 20:30:00 UTC'
 export TZ=CST-8
 
-kx_put_ini() { cp "$kx_data/tsetting.ini" "$1/tsetting.ini"; }
-kx_put_package() {
-  printf 'upgrade package\n' >"$1/HarrowglimmerPatch.dat"
-  touch -d "$kx_package_time" "$1/HarrowglimmerPatch.dat"
-}
-
 # kx_make_installation [DIR]: the program, its settings file and the package in DIR (default
 # $kx_work/installation); prints its path.
 kx_make_installation() {
   local inst=${1:-$kx_work/installation}
   mkdir -p "$inst"
   cp "$exe" "$inst/Kestrival.exe"
-  kx_put_ini "$inst"
-  kx_put_package "$inst"
+  cp "$kx_data/tsetting.ini" "$inst/tsetting.ini"
+  printf 'upgrade package\n' >"$inst/HarrowglimmerPatch.dat"
+  touch -d "$kx_package_time" "$inst/HarrowglimmerPatch.dat"
   echo "$inst"
 }
 

@@ -5,13 +5,10 @@
 set -euo pipefail
 source "$(dirname "$0")/common.sh"
 
-no_settings=获取升级信息失败,请检查是否在安装目录运行
-no_package=打开升级包失败
-
-# run_case NAME MESSAGE [SETUP...]: an installation changed by SETUP (run in it) must give
-# MESSAGE and nothing else.
+# run_case NAME BOX [SETUP...]: an installation changed by SETUP (run in it) must give the box
+# of the data file BOX and nothing else.
 run_case() {
-  local name=$1 message=$2
+  local name=$1 box=$2
   shift 2
   local inst
   inst=$(kx_make_installation "$kx_work/$name")
@@ -23,11 +20,8 @@ run_case() {
   echo "case $name"
   kw_launch "$inst" Kestrival.exe
   kw_wait 升级
-  local lines
-  lines=$(kw_probe list | cut -f 1-5)
-  [ "$(grep -c '^W' <<<"$lines")" = 1 ] || kx_fail "$name: more than the box: $lines"
-  grep -qxF "$(printf 'W\t升级\t#32770\t1\t')" <<<"$lines" || kx_fail "$name: not an unowned box: $lines"
-  grep -qF "$(printf '\tStatic\t%s' "$message")" <<<"$lines" || kx_fail "$name: not \"$message\": $lines"
+  kw_expect_lines 升级 "$box"
+  [ -z "$(kw_lines Kestrival)" ] || kx_fail "$name: the dialog showed"
   kw_key 升级 Return
   kx_wait_exit "$KX_PROMPT_SECONDS" "$(kx_find 升级)"
   kx_expect_status 0
@@ -35,22 +29,18 @@ run_case() {
   diff "$kx_work/$name.before" "$kx_work/$name.after" || kx_fail "$name: files changed"
 }
 
-# Holds tsetting.ini from another program, with no sharing, until the case is over.
+# Holds tsetting.ini from another program, with no sharing, until its input is closed.
 hold_settings() {
-  exec {hold}> >(exec "$kw_wine_run" "$kw_probe_exe" hold tsetting.ini >"$kx_work/held")
-  kx_guard $!
-  local deadline=$((SECONDS + KX_PROMPT_SECONDS))
-  until grep -qx held "$kx_work/held" 2>/dev/null; do
-    [ "$SECONDS" -lt "$deadline" ] || kx_fail "could not hold the settings file"
-    sleep "$KX_POLL_SECONDS"
-  done
+  coproc HOLDER { exec "$kw_wine_run" "$kw_probe_exe" hold tsetting.ini; }
+  kx_guard "$HOLDER_PID"
+  read -r -t "$KX_PROMPT_SECONDS" -u "${HOLDER[0]}" held && [ "$held" = held ] || kx_fail "could not hold the settings file"
 }
 
-run_case settings_missing "$no_settings" rm tsetting.ini
-run_case settings_read_only "$no_settings" chmod a-w tsetting.ini
-run_case settings_held "$no_settings" hold_settings
-exec {hold}>&-
+run_case settings_missing box-no-settings.txt rm tsetting.ini
+run_case settings_read_only box-no-settings.txt chmod a-w tsetting.ini
+run_case settings_held box-no-settings.txt hold_settings
+eval "exec ${HOLDER[1]}>&-"
 # Both missing: only the first message, then the end.
-run_case both_missing "$no_settings" rm tsetting.ini HarrowglimmerPatch.dat
-run_case package_missing "$no_package" rm HarrowglimmerPatch.dat
-run_case package_read_only "$no_package" chmod a-w HarrowglimmerPatch.dat
+run_case both_missing box-no-settings.txt rm tsetting.ini HarrowglimmerPatch.dat
+run_case package_missing box-no-package.txt rm HarrowglimmerPatch.dat
+run_case package_read_only box-no-package.txt chmod a-w HarrowglimmerPatch.dat

@@ -2,11 +2,10 @@
 // Output is UTF-8, one tab-separated line per visible window, front to back:
 //   W  caption  class  enabled  owner's caption  pid
 //   C  parent's caption  id  class  text  [position  lower  upper]   (the last three: a progress bar)
-// Usage: win_probe list [FILTER]
-//        win_probe watch UNTIL SECONDS [FILTER]   each line that changed, after the Unix time in
-//                                                  ms, until a window UNTIL shows (else exit 1)
-//        win_probe hold FILE                      FILE held with no sharing until stdin ends
-// FILTER keeps the windows of programs whose executable's path contains it.
+// Usage: win_probe list
+//        win_probe watch UNTIL SECONDS   each line that changed, after the Unix time in ms,
+//                                        until a window UNTIL shows (else exit 1)
+//        win_probe hold FILE             FILE held with no sharing until stdin ends
 #include <windows.h>
 
 #include <commctrl.h>
@@ -15,11 +14,8 @@
 #include <shellapi.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cwctype>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -65,25 +61,7 @@ std::wstring class_of(HWND window)
     return name;
 }
 
-std::wstring lower(std::wstring text)
-{
-    std::transform(text.begin(), text.end(), text.begin(), [](wchar_t c) { return std::towlower(c); });
-    return text;
-}
-
-bool from_program(DWORD pid, const std::wstring &filter)
-{
-    wchar_t path[4096] = {};
-    DWORD size = 4096;
-    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-    if (process && !QueryFullProcessImageNameW(process, 0, path, &size))
-        path[0] = L'\0';
-    if (process)
-        CloseHandle(process);
-    return lower(path).find(lower(filter)) != std::wstring::npos;
-}
-
-std::vector<std::string> list_windows(const std::wstring &filter)
+std::vector<std::string> list_windows()
 {
     std::vector<HWND> windows;
     EnumWindows(
@@ -96,7 +74,7 @@ std::vector<std::string> list_windows(const std::wstring &filter)
     for (HWND window : windows) {
         DWORD pid = 0;
         GetWindowThreadProcessId(window, &pid);
-        if (!IsWindowVisible(window) || !from_program(pid, filter))
+        if (!IsWindowVisible(window))
             continue;
         const std::string caption = text_of(window);
         const HWND owner = GetWindow(window, GW_OWNER);
@@ -107,7 +85,7 @@ std::vector<std::string> list_windows(const std::wstring &filter)
                 continue;
             std::string line = "C\t" + caption + "\t" + std::to_string(GetDlgCtrlID(child)) + "\t"
                 + utf8(class_of(child)) + "\t" + text_of(child);
-            if (lower(class_of(child)) == lower(PROGRESS_CLASSW))
+            if (_wcsicmp(class_of(child).c_str(), PROGRESS_CLASSW) == 0)
                 for (const auto &[message, wParam] :
                      {std::pair<UINT, WPARAM> {PBM_GETPOS, 0}, {PBM_GETRANGE, TRUE}, {PBM_GETRANGE, FALSE}})
                     line += "\t" + std::to_string(ask(child, message, wParam));
@@ -117,12 +95,14 @@ std::vector<std::string> list_windows(const std::wstring &filter)
     return lines;
 }
 
-int watch(const std::string &until, double seconds, const std::wstring &filter)
+// Looks every 20 ms for `seconds`, printing each line unlike the last look's, after the Unix
+// time in ms when `stamped`, until a window `until` shows (0), or the time is up (1).
+int watch(const std::string &until, double seconds, bool stamped = true)
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    const ULONGLONG deadline = GetTickCount64() + static_cast<ULONGLONG>(seconds * 1000);
     std::vector<std::string> last;
     for (;;) {
-        const std::vector<std::string> lines = list_windows(filter);
+        const std::vector<std::string> lines = list_windows();
         // Wall-clock time, which the calling script can read too.
         FILETIME now;
         GetSystemTimePreciseAsFileTime(&now);
@@ -131,33 +111,28 @@ int watch(const std::string &until, double seconds, const std::wstring &filter)
         bool shown = false;
         for (const std::string &line : lines) {
             if (std::find(last.begin(), last.end(), line) == last.end())
-                std::printf("%llu\t%s\n", unixMs, line.c_str());
+                std::printf("%s%s\n", stamped ? (std::to_string(unixMs) + "\t").c_str() : "", line.c_str());
             shown = shown || line.rfind("W\t" + until + "\t", 0) == 0;
         }
         std::fflush(stdout);
         last = lines;
-        if (shown)
-            return 0;
-        if (std::chrono::steady_clock::now() >= deadline) {
-            std::fprintf(stderr, "win_probe: no window \"%s\" within %g s\n", until.c_str(), seconds);
-            return 1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (shown || GetTickCount64() >= deadline)
+            return shown ? 0 : 1;
+        Sleep(20);
     }
 }
 
 int hold(const std::wstring &path)
 {
-    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
+    if (CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr)
+        == INVALID_HANDLE_VALUE)
         return 1;
     std::printf("held\n");
     std::fflush(stdout);
     char buffer[64];
     DWORD got = 0;
     while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof buffer, &got, nullptr) && got > 0) { }
-    CloseHandle(file);
-    return 0;
+    return 0; // the file is let go as the probe ends
 }
 
 } // namespace
@@ -171,14 +146,13 @@ int main()
     const std::wstring mode = argc > 1 ? argv[1] : L"";
     const auto arg = [&](int i) { return i < argc ? std::wstring(argv[i]) : std::wstring(); };
     if (mode == L"list") {
-        for (const std::string &line : list_windows(arg(2)))
-            std::printf("%s\n", line.c_str());
+        watch("\n", 0, false); // a caption no window has: one look
         return 0;
     }
     if (mode == L"watch" && argc >= 4)
-        return watch(utf8(arg(2)), std::wcstod(argv[3], nullptr), arg(4));
+        return watch(utf8(arg(2)), std::wcstod(argv[3], nullptr));
     if (mode == L"hold" && argc == 3)
         return hold(arg(2));
-    std::fprintf(stderr, "usage: win_probe list [FILTER] | watch UNTIL SECONDS [FILTER] | hold FILE\n");
+    std::fprintf(stderr, "usage: win_probe list | watch UNTIL SECONDS | hold FILE\n");
     return 2;
 }
