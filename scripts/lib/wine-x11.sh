@@ -31,6 +31,8 @@ kw_start() {
   WINEDEBUG=-all wineserver --foreground --persistent >"$kx_work/wineserver.log" 2>&1 &
   kw_server_pid=$!
   kx_guard "$kw_server_pid"
+  # Killed outright, the server would leave its clients' service processes running.
+  printf 'WINEPREFIX=%q wineserver --kill\n' "$WINEPREFIX" >>"$kx_work/on-abort"
   local deadline=$((SECONDS + KX_PROMPT_SECONDS))
   while :; do
     name=$(cat "$WINEPREFIX/wineserver" 2>/dev/null) || name=".wine-$(id -u)"

@@ -51,6 +51,7 @@ awk -F '\t' -v press=$((pressed / 1000)) -v tol="$tolerance" '
     if (done != "升级完成" || bar != 100 || box < at[n]) fail("\"" done "\" at " box " ms, the bar at " bar)
   }' "$kx_data/timetable.tsv" "$watch" || { cat "$watch"; kx_fail "the run went wrong"; }
 
+[ -n "$(kw_lines Kestrival)" ] || kx_fail "the dialog closed before the completion box"
 kw_key 升级 Return
 kx_wait_exit "$KX_PROMPT_SECONDS" "$(kx_find 升级)" "$(kx_find Kestrival)"
 kx_expect_status 0
