@@ -11,7 +11,7 @@
 
 #include <direct.h>
 
-#include <atomic>
+#include <algorithm>
 #include <functional>
 #include <stdexcept>
 #include <string>
@@ -75,13 +75,15 @@ bool eventually(const std::function<bool()> &done)
 
 void press(HWND dialog, int id) { PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 
-// Records the messages of a plain window.
+// The messages a plain window is given of those the test posts.
+const UINT kInput[] = {WM_KEYDOWN,       WM_CHAR,       WM_SYSKEYDOWN, WM_LBUTTONDOWN, WM_MOUSEWHEEL,
+                       WM_NCLBUTTONDOWN, WM_SYSCOMMAND, WM_CLOSE,      WM_CONTEXTMENU, WM_POINTERDOWN};
 std::vector<UINT> g_received;
 LRESULT CALLBACK recording_proc(HWND w, UINT m, WPARAM wp, LPARAM lp)
 {
-    if (m >= WM_KEYFIRST || m == WM_CLOSE)
+    if (m >= WM_USER || std::find(std::begin(kInput), std::end(kInput), m) != std::end(kInput))
         g_received.push_back(m);
-    return m == WM_CLOSE ? 0 : DefWindowProcW(w, m, wp, lp);
+    return m == WM_CLOSE || m == WM_SYSCOMMAND ? 0 : DefWindowProcW(w, m, wp, lp);
 }
 
 TEST(MessagePumpClock, DropsPostedInputForGoodKeepsTheRestAndAQuitAndNeverReturnsEarly)
@@ -97,10 +99,15 @@ TEST(MessagePumpClock, DropsPostedInputForGoodKeepsTheRestAndAQuitAndNeverReturn
     PostQuitMessage(7);
 
     dlg::MessagePumpClock clock;
-    const auto deadline = clock.now() + 40ms;
+    const auto deadline = clock.now() + 60ms;
+    std::thread waker([&] { // a message mid-wait must not end it early
+        Sleep(40);
+        PostMessageW(window, WM_USER + 2, 0, 0);
+    });
     clock.waitUntil(deadline);
     EXPECT_GE(clock.now(), deadline);
-    EXPECT_EQ(g_received, std::vector<UINT> {WM_USER});
+    waker.join();
+    EXPECT_EQ(g_received, (std::vector<UINT> {WM_USER, WM_USER + 2}));
 
     // Input the worker's time brings is dropped too, and what it throws reaches the caller.
     EXPECT_THROW(dlg::run_off_interface_thread([&] {
@@ -110,7 +117,7 @@ TEST(MessagePumpClock, DropsPostedInputForGoodKeepsTheRestAndAQuitAndNeverReturn
                      throw std::runtime_error("disk gone");
                  }),
                  std::runtime_error);
-    EXPECT_EQ(g_received, (std::vector<UINT> {WM_USER, WM_USER + 1}));
+    EXPECT_EQ(g_received, (std::vector<UINT> {WM_USER, WM_USER + 2, WM_USER + 1}));
 
     MSG left;
     ASSERT_TRUE(PeekMessageW(&left, nullptr, 0, 0, PM_REMOVE));
