@@ -4,7 +4,7 @@
 Usage: rc_templates.py [-I DIR]... SCRIPT.rc OUTPUT.cpp
 
 Quoted includes are looked for beside the including file, then in each -I DIR in turn, as the
-resource compiler does. Only the part of the resource language the script uses is understood;
+resource compiler does. Only the subset of the resource language the script uses is understood;
 anything else stops the build with file:line, since a table that silently differs from the
 Windows dialogs is worse than none. The output depends on nothing but the inputs.
 """
