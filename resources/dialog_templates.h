@@ -1,4 +1,5 @@
-// The two dialog templates and the string table, as data.
+// The two dialog templates and the string table, as data; the build makes them from
+// kestrival.rc (rc_templates.py), so they hold what the Windows edition shows.
 #pragma once
 
 #include <span>
@@ -36,7 +37,7 @@ struct ControlTemplate {
 };
 
 struct FontTemplate {
-    std::string_view family;
+    std::string_view family; // a Windows face; the Linux edition substitutes one of its own
     int pointSize;
 };
 

@@ -76,6 +76,8 @@ QIcon load_app_icon()
 
 QFont template_font(const resources::DialogTemplate &tpl)
 {
+    // The templates' "宋体" is a Windows face; a CJK face of fonts-noto-cjk shows the same texts.
+    QFont::insertSubstitution(QStringLiteral("宋体"), QStringLiteral("Noto Sans CJK SC"));
     QFont font(to_qstring(tpl.font.family), tpl.font.pointSize);
     font.setStyleHint(QFont::SansSerif);
     return font;

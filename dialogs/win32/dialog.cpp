@@ -2,6 +2,8 @@
 #include "dialogs/win32/dialog.h"
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 namespace kestrival::dialogs {
 
@@ -33,8 +35,26 @@ void centre(HWND dialog, HWND owner)
 
 INT_PTR CDialog::DoModal()
 {
-    return DialogBoxParamW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(m_templateId), m_owner, procedure,
-                           reinterpret_cast<LPARAM>(this));
+    // A template's WS_VISIBLE shows the window however OnInitDialog ends, and under Wine ending
+    // a window shown that way waits 2 s for a window manager. Made hidden, the modal loop shows
+    // it once its queue is first empty, and never when OnInitDialog has ended it.
+    HINSTANCE module = GetModuleHandleW(nullptr);
+    HRSRC found = FindResourceW(module, MAKEINTRESOURCEW(m_templateId), MAKEINTRESOURCEW(5)); // RT_DIALOG
+    HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+    const void *bytes = loaded ? LockResource(loaded) : nullptr;
+    const DWORD size = found ? SizeofResource(module, found) : 0;
+    if (!bytes || size < sizeof(DLGTEMPLATE))
+        return -1;
+    std::vector<DWORD> copy((size + sizeof(DWORD) - 1) / sizeof(DWORD));
+    std::memcpy(copy.data(), bytes, size);
+    const auto *words = reinterpret_cast<const WORD *>(copy.data());
+    // An extended template starts with version 1 and signature 0xFFFF; its style follows the
+    // help id and the extended style.
+    const bool extended = words[0] == 1 && words[1] == 0xFFFF;
+    DWORD &style = copy[extended ? 3 : 0];
+    style &= ~static_cast<DWORD>(WS_VISIBLE);
+    return DialogBoxIndirectParamW(module, reinterpret_cast<LPCDLGTEMPLATEW>(copy.data()), m_owner, procedure,
+                                   reinterpret_cast<LPARAM>(this));
 }
 
 bool CDialog::OnMessage(UINT, WPARAM, LPARAM, INT_PTR &) { return false; }
