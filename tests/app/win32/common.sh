@@ -26,10 +26,6 @@ kx_make_installation() {
   echo "$inst"
 }
 
-kx_expect_status() {
-  [ "$kx_app_status" = "$1" ] || kx_fail "exit status $kx_app_status, expected $1"
-}
-
 # kw_expect_lines CAPTION GOLDEN: the window CAPTION and its controls are as the data file says.
 kw_expect_lines() {
   diff <(kw_lines "$1") "$kx_data/$2" || kx_fail "\"$1\" differs from $2"

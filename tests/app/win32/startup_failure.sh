@@ -24,7 +24,7 @@ run_case() {
   [ -z "$(kw_lines Kestrival)" ] || kx_fail "$name: the dialog showed"
   kw_key 升级 Return
   kx_wait_exit "$KX_PROMPT_SECONDS" "$(kx_find 升级)"
-  kx_expect_status 0
+  [ "$kx_app_status" = 0 ] || kx_fail "exit status $kx_app_status"
   kx_snapshot "$inst" >"$kx_work/$name.after"
   diff "$kx_work/$name.before" "$kx_work/$name.after" || kx_fail "$name: files changed"
 }

@@ -6,6 +6,7 @@
 //        win_probe watch UNTIL SECONDS   each line that changed, after the Unix time in ms,
 //                                        until a window UNTIL shows (else exit 1)
 //        win_probe hold FILE             FILE held with no sharing until stdin ends
+//        win_probe close CAPTION         the window's close box, as a window manager gives it
 #include <windows.h>
 
 #include <commctrl.h>
@@ -14,20 +15,22 @@
 #include <shellapi.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace {
 
+using std::chrono::duration_cast;
+using std::chrono::system_clock;
+
 // Long enough for a program busy painting; a hung one must not hang the probe.
 constexpr UINT kReplyTimeoutMs = 2000;
 
-std::string utf8(std::wstring text)
+// The program's texts hold no tab or line break, which would break the line format.
+std::string utf8(const std::wstring &text)
 {
-    // A tab or line break inside a text would break the line format.
-    std::replace_if(
-        text.begin(), text.end(), [](wchar_t c) { return c == L'\t' || c == L'\r' || c == L'\n'; }, L' ');
     std::string out(text.size() * 3, '\0');
     out.resize(
         static_cast<std::size_t>(WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(),
@@ -104,10 +107,7 @@ int watch(const std::string &until, double seconds, bool stamped = true)
     for (;;) {
         const std::vector<std::string> lines = list_windows();
         // Wall-clock time, which the calling script can read too.
-        FILETIME now;
-        GetSystemTimePreciseAsFileTime(&now);
-        const ULONGLONG unixMs
-            = ((ULONGLONG {now.dwHighDateTime} << 32 | now.dwLowDateTime) - 116444736000000000ULL) / 10000;
+        const auto unixMs = duration_cast<std::chrono::milliseconds>(system_clock::now().time_since_epoch()).count();
         bool shown = false;
         for (const std::string &line : lines) {
             if (std::find(last.begin(), last.end(), line) == last.end())
@@ -153,6 +153,9 @@ int main()
         return watch(utf8(arg(2)), std::wcstod(argv[3], nullptr));
     if (mode == L"hold" && argc == 3)
         return hold(arg(2));
-    std::fprintf(stderr, "usage: win_probe list | watch UNTIL SECONDS | hold FILE\n");
+    // What Wine makes of a window manager's close request.
+    if (mode == L"close" && argc == 3)
+        return PostMessageW(FindWindowW(nullptr, argv[2]), WM_SYSCOMMAND, SC_CLOSE, 0) ? 0 : 1;
+    std::fprintf(stderr, "usage: win_probe list | watch UNTIL SECONDS | hold FILE | close CAPTION\n");
     return 2;
 }
