@@ -50,6 +50,8 @@ kw_cleanup() {
     wineserver --kill 2>/dev/null || true
     wait "$kw_server_pid" 2>/dev/null || true
   fi
+  # Hands the caller's status on; errexit would end the trap at a failed one.
+  set +e
   (exit "$status")
   kx_cleanup
 }

@@ -44,8 +44,9 @@ kx_make_work() {
     exec 3<>"$kx_work/guard"
     while kill -0 "$caller" 2>/dev/null; do read -r -t 1 -u 3 || true; done
     # What must end in order first, such as a server that ends its own clients.
-    [ ! -f "$kx_work/on-abort" ] || timeout 30 bash "$kx_work/on-abort"
-    xargs -r kill -KILL <"$kx_work/pids"
+    # The caller's errexit must not cut this short: a process may have gone meanwhile.
+    [ ! -f "$kx_work/on-abort" ] || timeout 30 bash "$kx_work/on-abort" || true
+    xargs -r kill -KILL <"$kx_work/pids" || true
     rm -rf "$kx_work"
   ) >/dev/null 2>&1 &
   kx_guard_pid=$!
