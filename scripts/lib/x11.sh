@@ -43,13 +43,17 @@ kx_make_work() {
     # Waits on a pipe no one writes to: a pause that starts no process of its own.
     exec 3<>"$kx_work/guard"
     while kill -0 "$caller" 2>/dev/null; do read -r -t 1 -u 3 || true; done
-    xargs -r kill -KILL <"$kx_work/pids"
+    # What must end in order first, such as a server that ends its own clients.
+    # The caller's errexit must not cut this short: a process may have gone meanwhile.
+    [ ! -f "$kx_work/on-abort" ] || timeout 30 bash "$kx_work/on-abort" || true
+    xargs -r kill -KILL <"$kx_work/pids" || true
     rm -rf "$kx_work"
   ) >/dev/null 2>&1 &
   kx_guard_pid=$!
 }
 
-# Records a process the guard must end should the caller be killed.
+# Records a process the guard must end should the caller be killed. Commands it must run
+# before that go into $kx_work/on-abort.
 kx_guard() {
   echo "$1" >>"$kx_work/pids"
 }
