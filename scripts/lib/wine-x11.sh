@@ -17,7 +17,7 @@ kw_start() {
   export WINEPREFIX="$kx_work/wineprefix"
   if [ -n "${2:-}" ] && [ -f "$2/system.reg" ]; then
     # The registry is rewritten by renaming, the rest only read; real copies all the same for
-    # the registry, so nothing done here can reach the original.
+    # the registry, so nothing done here can reach the shared prefix.
     cp -al "$2" "$WINEPREFIX"
     for f in "$WINEPREFIX"/*.reg; do cp --remove-destination "$2/${f##*/}" "$f"; done
   else
