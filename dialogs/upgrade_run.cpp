@@ -2,6 +2,7 @@
 #include "dialogs/upgrade_run.h"
 
 #include "version/package_stamp.h"
+#include "version/settings_path.h"
 
 #include <array>
 #include <cstdio>
@@ -49,6 +50,16 @@ void run_timetable(RunClock &clock, RunView &view, RunClock::TimePoint start)
             view.setStatus(text);
         view.stepBar();
     }
+}
+
+void use_own_settings_calls(SettingsPathLookup &settingsPath, SettingsWriter &write)
+{
+    if (!settingsPath)
+        settingsPath = version::build_settings_path;
+    if (!write)
+        write = [](const std::string &path, std::string_view stamp) {
+            return version::write_installed_version(path, stamp);
+        };
 }
 
 void UpgradeRun::press(RunHost &host)

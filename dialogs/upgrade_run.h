@@ -60,6 +60,15 @@ public:
 // timeline; steps whose deadlines have passed follow at once.
 void run_timetable(RunClock &clock, RunView &view, RunClock::TimePoint start);
 
+// The settings file's path, or none when it can't be had.
+using SettingsPathLookup = std::function<std::optional<std::string>()>;
+
+using SettingsWriter = std::function<version::WriteResult(const std::string &path, std::string_view stamp)>;
+
+// Fills each one left empty with the program's own: version::build_settings_path and
+// version::write_installed_version.
+void use_own_settings_calls(SettingsPathLookup &settingsPath, SettingsWriter &write);
+
 // What the run needs of the dialog it runs in.
 class RunHost {
 public:

@@ -11,7 +11,6 @@
 #include "version/display_text.h"
 #include "version/install_check.h"
 #include "version/settings_file.h"
-#include "version/settings_path.h"
 
 #include <QAction>
 #include <QApplication>
@@ -115,11 +114,7 @@ CUpgradeDlg::CUpgradeDlg(dlg::UpgradeDlgSeams seams, QWidget *parent) :
 {
     if (!m_seams.notify)
         m_seams.notify = dlg::show_message_box;
-    if (!m_seams.settingsPath)
-        m_seams.settingsPath = ver::build_settings_path;
-    if (!m_seams.write)
-        m_seams.write
-            = [](const std::string &path, std::string_view stamp) { return ver::write_installed_version(path, stamp); };
+    dlg::use_own_settings_calls(m_seams.settingsPath, m_seams.write);
     if (!m_seams.clock) {
         m_ownClock = std::make_unique<dlg::EventLoopClock>();
         m_seams.clock = m_ownClock.get();

@@ -25,11 +25,6 @@ namespace kestrival::dialogs {
 
 class RunClock;
 
-// The settings file's path, or empty when it can't be had.
-using SettingsPathLookup = std::function<std::optional<std::string>()>;
-
-using SettingsWriter = std::function<version::WriteResult(const std::string &path, std::string_view stamp)>;
-
 // What the dialog works through; each one left empty is the program's own.
 struct UpgradeDlgSeams {
     Notifier notify; // show_message_box

@@ -8,7 +8,6 @@
 #include "version/display_text.h"
 #include "version/install_check.h"
 #include "version/settings_file.h"
-#include "version/settings_path.h"
 #include "version/windows/win_file.h"
 
 #include <commctrl.h>
@@ -110,11 +109,7 @@ CUpgradeDlg::CUpgradeDlg(dlg::UpgradeDlgSeams seams) :
 {
     if (!m_seams.notify)
         m_seams.notify = [](std::string_view text, HWND owner) { dlg::show_message_box(text, owner); };
-    if (!m_seams.settingsPath)
-        m_seams.settingsPath = ver::build_settings_path;
-    if (!m_seams.write)
-        m_seams.write
-            = [](const std::string &path, std::string_view stamp) { return ver::write_installed_version(path, stamp); };
+    dlg::use_own_settings_calls(m_seams.settingsPath, m_seams.write);
     if (!m_seams.clock) {
         m_ownClock = std::make_unique<dlg::MessagePumpClock>();
         m_seams.clock = m_ownClock.get();
