@@ -2,8 +2,11 @@
 // upgrade run reached the screen against its ideal time, and the CPU the run cost.
 #pragma once
 
+#include "dialogs/upgrade_run.h"
+
 #include <chrono>
 #include <map>
+#include <optional>
 #include <string>
 
 namespace kestrival::bench {
@@ -30,6 +33,24 @@ struct Run {
     Clock::time_point done; // the completion message
     Ms cpu {}; // from the press to the completion message
     Stamps stamps;
+};
+
+// The edition's real clock, noting when the run asked it for its start.
+template <class RealClock> class StampingClock final : public dialogs::RunClock {
+public:
+    TimePoint now() override
+    {
+        const TimePoint t = m_real.now();
+        if (!start)
+            start = t;
+        return t;
+    }
+    void waitUntil(TimePoint deadline) override { m_real.waitUntil(deadline); }
+
+    std::optional<TimePoint> start;
+
+private:
+    RealClock m_real;
 };
 
 // Prints the phase changes, the bar steps, the CPU and whether the targets were met.

@@ -65,24 +65,6 @@ private:
     Stamps &stamps_;
 };
 
-// The real clock, noting when the run asked it for its start.
-class StampingClock final : public RunClock {
-public:
-    TimePoint now() override
-    {
-        const TimePoint t = real_.now();
-        if (!start)
-            start = t;
-        return t;
-    }
-    void waitUntil(TimePoint deadline) override { real_.waitUntil(deadline); }
-
-    std::optional<TimePoint> start;
-
-private:
-    EventLoopClock real_;
-};
-
 QString path_in(const QTemporaryDir &dir, std::string_view name)
 {
     return dir.filePath(QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
@@ -139,7 +121,7 @@ std::string cpu_model()
 std::optional<Run> run_dialog(const QString &settingsPath, QStringList &messages)
 {
     Run run;
-    StampingClock clock;
+    StampingClock<EventLoopClock> clock;
     CpuTime cpuAtPress {};
     kestrival::dialogs::UpgradeDlgSeams seams;
     seams.clock = &clock;

@@ -27,24 +27,6 @@ namespace ver = kestrival::version;
 
 constexpr UINT kSettleMs = 500;
 
-// The real clock, noting when the run asked it for its start.
-class StampingClock final : public dlg::RunClock {
-public:
-    TimePoint now() override
-    {
-        const TimePoint t = m_real.now();
-        if (!start)
-            start = t;
-        return t;
-    }
-    void waitUntil(TimePoint deadline) override { m_real.waitUntil(deadline); }
-
-    std::optional<TimePoint> start;
-
-private:
-    dlg::MessagePumpClock m_real;
-};
-
 Ms cpu_time()
 {
     FILETIME created, exited, kernel, user;
@@ -161,7 +143,7 @@ int main()
 
     Bench bench;
     g_bench = &bench;
-    StampingClock clock;
+    StampingClock<dlg::MessagePumpClock> clock;
     dlg::UpgradeDlgSeams seams;
     seams.clock = &clock;
     seams.settingsPath = [path = ver::to_utf8(*settings)] { return std::optional<std::string>(path); };
